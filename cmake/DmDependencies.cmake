@@ -1,0 +1,17 @@
+# Third-party packages, all from Debian (see scripts/deps.sh).
+find_package(Threads REQUIRED)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(pugixml REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+
+# cpp-httplib as Debian builds it (OpenSSL, zlib and brotli compiled in).
+add_library(dm_httplib INTERFACE)
+target_link_libraries(dm_httplib INTERFACE PkgConfig::HTTPLIB OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+
+set(CMAKE_AUTOMOC ON)

@@ -1,0 +1,264 @@
+#include "core/General.h"
+
+#include "core/Version.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace dm {
+
+std::string ReplaceText(char pattern, std::string_view replacement, std::string_view subject) {
+    std::string out;
+    out.reserve(subject.size());
+    for (char c : subject) {
+        if (c == pattern)
+            out += replacement;
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string EscapeAmpersands(std::string_view text) { return ReplaceText('&', "&&", text); }
+
+std::string HtmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '>': out += "&gt;"; break;
+        case '<': out += "&lt;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// "#39" or "#x27" -> the code point; false for anything else, zero, surrogates and values
+// beyond Unicode.
+bool NumericReference(std::string_view name, std::uint32_t& cp) {
+    if (name.size() < 2 || name[0] != '#') return false;
+    int base = 10;
+    std::string_view digits = name.substr(1);
+    if (digits[0] == 'x' || digits[0] == 'X') {
+        base = 16;
+        digits.remove_prefix(1);
+    }
+    if (digits.empty() || digits.size() > 8) return false;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, base);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return false;
+    return cp != 0 && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+}
+
+} // namespace
+
+std::string HtmlUnescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t amp = text.find('&', i);
+        if (amp == std::string_view::npos) {
+            out.append(text.substr(i));
+            break;
+        }
+        out.append(text.substr(i, amp - i));
+        size_t semi = text.find(';', amp + 1);
+        if (semi == std::string_view::npos) {
+            i = amp + 1; // a lone "&" is dropped
+            continue;
+        }
+        std::string_view name = text.substr(amp + 1, semi - amp - 1);
+        std::uint32_t cp = 0;
+        if (name == "lt") out += '<';
+        else if (name == "gt") out += '>';
+        else if (name == "quot") out += '"';
+        else if (name == "amp") out += '&';
+        else if (name == "apos") out += '\'';
+        else if (NumericReference(name, cp)) AppendUtf8(out, cp);
+        i = semi + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> SplitText(char separator, std::string_view text) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    for (;;) {
+        size_t at = text.find(separator, start);
+        if (at == std::string_view::npos) {
+            if (start < text.size()) pieces.emplace_back(text.substr(start));
+            return pieces;
+        }
+        pieces.emplace_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+}
+
+std::string PadLeft(std::string_view text, size_t width, char fill) {
+    std::string out(text);
+    if (out.size() < width) out.insert(0, width - out.size(), fill);
+    return out;
+}
+
+// The kept characters are digits and ".", so the text is converted with "." whatever the
+// regional separator: with a "," separator every amount would otherwise come out as 0.
+double ParseAmount(std::string_view text) {
+    std::string kept;
+    for (char c : text)
+        if ((c >= '0' && c <= '9') || c == '.') kept += c;
+    if (kept.empty()) return 0;
+    double value = 0;
+    auto [end, ec] = std::from_chars(kept.data(), kept.data() + kept.size(), value);
+    if (ec != std::errc() || end != kept.data() + kept.size()) return 0;
+    return value;
+}
+
+namespace {
+
+std::string ToHex(std::string_view bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool FromHex(std::string_view hex, std::string& out) {
+    if (hex.size() % 2 != 0) return false;
+    out.clear();
+    out.reserve(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string SwapDigitsLetters(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= '0' && c <= '9') c = static_cast<char>('0' + (c - '0' + 5) % 10);
+        else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+        else if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    }
+    return out;
+}
+
+std::string EncodeToken(std::string_view password) {
+    std::string hex = ToHex(SwapDigitsLetters(ToHex(password)));
+    std::string out;
+    for (size_t i = 0; i < hex.size(); i += 6) {
+        if (i) out += '-';
+        out.append(hex, i, 6);
+    }
+    return out;
+}
+
+bool TryDecodeToken(std::string_view token, std::string& password) {
+    std::string hex;
+    for (char c : token)
+        if (c != '-') hex += c;
+    std::string rotated;
+    if (!FromHex(hex, rotated)) return false;
+    return FromHex(SwapDigitsLetters(rotated), password);
+}
+
+std::string DecodeToken(std::string_view token) {
+    std::string password;
+    return TryDecodeToken(token, password) ? password : std::string();
+}
+
+std::string ToLowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+    return text;
+}
+
+TVersionInfo::TVersionInfo() : TVersionInfo(DM_VERSION_TEXT) {}
+
+TVersionInfo::TVersionInfo(std::string_view resource) {
+    std::vector<std::string> parts = SplitText('.', resource);
+    if (parts.size() != 4) return;
+    std::uint64_t v = 0;
+    for (const std::string& p : parts) {
+        unsigned value = 0;
+        auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), value);
+        if (p.empty() || ec != std::errc() || end != p.data() + p.size() || value > 0xFFFF) return;
+        v = (v << 16) | value;
+    }
+    valid_ = true;
+    version_ = v;
+}
+
+std::string TVersionInfo::FileVersionText() const {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", unsigned(version_ >> 48 & 0xFFFF),
+                  unsigned(version_ >> 32 & 0xFFFF), unsigned(version_ >> 16 & 0xFFFF),
+                  unsigned(version_ & 0xFFFF));
+    return buf;
+}
+
+std::string TVersionInfo::VersionText() const {
+    std::string text = FileVersionText();
+    return text.substr(0, text.rfind('.'));
+}
+
+std::string TVersionInfo::BuildNumber() const {
+    std::string text = FileVersionText();
+    return text.substr(text.rfind('.') + 1);
+}
+
+} // namespace dm

@@ -1,0 +1,62 @@
+#pragma once
+
+// Text helpers shared by every part of the program. Text is bytes; nothing here converts
+// character sets.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dm {
+
+// Every occurrence of the character is replaced by the replacement text.
+std::string ReplaceText(char pattern, std::string_view replacement, std::string_view subject);
+// Doubles every "&" (captions, where a single "&" marks an access key).
+std::string EscapeAmpersands(std::string_view text);
+// "&" -> "&amp;", ">" -> "&gt;", "<" -> "&lt;"; quotes untouched.
+std::string HtmlEscape(std::string_view text);
+// Decodes "&lt;", "&gt;", "&quot;", "&amp;", "&apos;" and numeric references (UTF-8 above 127);
+// any other name is dropped with its "&" and ";", and an "&" with no later ";" is dropped.
+std::string HtmlUnescape(std::string_view text);
+// Pieces between separators; empty pieces between two separators are kept, an empty rest
+// after the last one is not.
+std::vector<std::string> SplitText(char separator, std::string_view text);
+std::string PadLeft(std::string_view text, size_t width, char fill);
+// Keeps only digits and "." and converts; 0 when nothing converts.
+double ParseAmount(std::string_view text);
+
+// The keyless, reversible password encoding of the settings file ("abc" <-> "313631-373138").
+std::string SwapDigitsLetters(std::string_view text);
+std::string EncodeToken(std::string_view password);
+// False when the token is not the encoding of anything (bad hexadecimal).
+bool TryDecodeToken(std::string_view token, std::string& password);
+// The password, or the empty text for a token that cannot be decoded.
+std::string DecodeToken(std::string_view token);
+
+std::string ToLowerAscii(std::string_view text);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// Removes characters with codes 0 to 32 at both ends.
+std::string_view TrimBlanks(std::string_view text);
+
+// The program's version, split the way the service and the About box want it.
+class TVersionInfo {
+public:
+    // The version compiled into this program.
+    TVersionInfo();
+    // A version text "a.b.c.d" as a version resource would hold it; anything else is invalid.
+    explicit TVersionInfo(std::string_view resource);
+
+    bool Valid() const { return valid_; }
+    std::uint64_t FileVersion() const { return version_; }
+    std::string FileVersionText() const;
+    // "1.4.1" and "377" for 1.4.1.377.
+    std::string VersionText() const;
+    std::string BuildNumber() const;
+
+private:
+    bool valid_ = false;
+    std::uint64_t version_ = 0;
+};
+
+} // namespace dm

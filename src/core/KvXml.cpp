@@ -1,0 +1,462 @@
+#include "core/KvXml.h"
+
+#include "core/General.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <system_error>
+#include <unordered_map>
+
+namespace dm {
+
+namespace {
+
+TKvXML::MessageHandler& Handler() {
+    static TKvXML::MessageHandler handler;
+    return handler;
+}
+
+void ShowMessage(const std::string& message) {
+    if (Handler()) Handler()(message);
+}
+
+bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+bool IsBlank(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), IsBlankChar);
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool HasUpper(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+bool EqualsLower(std::string_view candidate, std::string_view lowered) {
+    if (candidate.size() != lowered.size()) return false;
+    for (size_t i = 0; i < candidate.size(); ++i)
+        if (Lower(candidate[i]) != lowered[i]) return false;
+    return true;
+}
+
+// Cuts the text into the tokens of the model: non-blank text pieces and tags ("<" body ">").
+// A ">" inside a quoted part of a tag does not end it.
+class Tokenizer {
+public:
+    explicit Tokenizer(std::string_view text) : rest_(text) {}
+
+    enum class Result { Token, End, Error };
+
+    Result Next(std::string_view& token, bool& isTag) {
+        if (!pendingTag_.empty()) {
+            token = pendingTag_;
+            isTag = true;
+            pendingTag_ = {};
+            return Result::Token;
+        }
+        for (;;) {
+            if (rest_.empty() || rest_ == " ") return Result::End;
+            size_t lt = rest_.find('<');
+            if (lt == std::string_view::npos)
+                return IsBlank(rest_) ? Result::End : Result::Error;
+            std::string_view piece = rest_.substr(0, lt);
+            size_t gt = FindTagEnd(lt + 1);
+            if (gt == std::string_view::npos) return Result::Error;
+            std::string_view tag = rest_.substr(lt, gt - lt + 1);
+            rest_.remove_prefix(gt + 1);
+            if (!piece.empty() && !IsBlank(piece)) {
+                token = piece;
+                isTag = false;
+                pendingTag_ = tag;
+                return Result::Token;
+            }
+            token = tag;
+            isTag = true;
+            return Result::Token;
+        }
+    }
+
+private:
+    size_t FindTagEnd(size_t from) const {
+        const char* p = rest_.data() + from;
+        const char* end = rest_.data() + rest_.size();
+        while (p < end) {
+            // Jump to the next character that matters.
+            const char* hit = p;
+            while (hit < end && *hit != '>' && *hit != '"' && *hit != '\'') ++hit;
+            if (hit == end) return std::string_view::npos;
+            if (*hit == '>') return static_cast<size_t>(hit - rest_.data());
+            const void* close = std::memchr(hit + 1, *hit, static_cast<size_t>(end - hit - 1));
+            if (!close) return std::string_view::npos;
+            p = static_cast<const char*>(close) + 1;
+        }
+        return std::string_view::npos;
+    }
+
+    std::string_view rest_;
+    std::string_view pendingTag_;
+};
+
+// Cuts attribute text into name=value pairs; values are quoted with ' or ".
+void ParseAttributes(std::string_view text, std::vector<std::string>& out) {
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && IsBlankChar(text[i])) ++i;
+        if (i >= text.size()) break;
+        size_t eq = text.find('=', i);
+        if (eq == std::string_view::npos) break;
+        std::string name = ToLowerAscii(TrimBlanks(text.substr(i, eq - i)));
+        size_t q = eq + 1;
+        while (q < text.size() && IsBlankChar(text[q])) ++q;
+        if (q >= text.size() || (text[q] != '"' && text[q] != '\'')) break;
+        size_t close = text.find(text[q], q + 1);
+        if (close == std::string_view::npos) break;
+        out.push_back(name + "=" + std::string(text.substr(q + 1, close - q - 1)));
+        i = close + 1;
+    }
+}
+
+} // namespace
+
+// Elements and copied texts live in blocks owned by their document, so that a large answer
+// costs one allocation per block instead of several per element.
+struct TKvXML::Arena {
+    static constexpr size_t kBlock = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks;
+    char* next = nullptr;
+    size_t left = 0;
+
+    void* Allocate(size_t size, size_t align) {
+        size_t pad = (align - reinterpret_cast<uintptr_t>(next) % align) % align;
+        if (!next || pad + size > left) {
+            if (size + align > kBlock / 4) {
+                blocks.push_back(std::make_unique<char[]>(size + align));
+                char* p = blocks.back().get();
+                p += (align - reinterpret_cast<uintptr_t>(p) % align) % align;
+                return p;
+            }
+            blocks.push_back(std::make_unique<char[]>(kBlock));
+            next = blocks.back().get();
+            left = kBlock;
+            pad = (align - reinterpret_cast<uintptr_t>(next) % align) % align;
+        }
+        char* p = next + pad;
+        next = p + size;
+        left -= pad + size;
+        return p;
+    }
+};
+
+TKvXML::TKvXML() : arena_(std::make_unique<Arena>()) { root_ = NewElement(nullptr); }
+
+TKvXML::~TKvXML() { Destroy(root_); }
+
+TKvXML::MessageHandler TKvXML::SetMessageHandler(MessageHandler handler) {
+    MessageHandler previous = std::move(Handler());
+    Handler() = std::move(handler);
+    return previous;
+}
+
+std::string_view TKvXML::Store(std::string_view text) {
+    if (text.empty()) return {};
+    char* p = static_cast<char*>(arena_->Allocate(text.size(), 1));
+    std::memcpy(p, text.data(), text.size());
+    return {p, text.size()};
+}
+
+TKvXMLElement* TKvXML::NewElement(TKvXMLElement* parent) {
+    void* p = arena_->Allocate(sizeof(TKvXMLElement), alignof(TKvXMLElement));
+    return new (p) TKvXMLElement(this, parent);
+}
+
+// Iterative, so that a deeply nested tree cannot exhaust the stack.
+void TKvXML::Destroy(TKvXMLElement* element) {
+    std::vector<TKvXMLElement*> pending{element};
+    while (!pending.empty()) {
+        TKvXMLElement* e = pending.back();
+        pending.pop_back();
+        for (auto it = e->children_.rbegin(); it != e->children_.rend(); ++it) pending.push_back(*it);
+        e->~TKvXMLElement();
+    }
+}
+
+TKvXMLElement::~TKvXMLElement() = default;
+
+void TKvXMLElement::SetName(std::string_view name) { name_ = document_->Store(name); }
+void TKvXMLElement::SetText(std::string_view text) { text_ = document_->Store(text); }
+
+std::vector<std::string> TKvXMLElement::Attributes() const {
+    return attributes_ ? *attributes_ : std::vector<std::string>{};
+}
+
+TKvXMLElement* TKvXMLElement::FindChild(std::string_view name) const {
+    if (!HasUpper(name)) {
+        for (TKvXMLElement* c : children_)
+            if (c->name_ == name) return c;
+        return nullptr;
+    }
+    std::string lowered = ToLowerAscii(name);
+    for (TKvXMLElement* c : children_)
+        if (c->name_ == lowered) return c;
+    return nullptr;
+}
+
+TKvXMLElement* TKvXMLElement::FindPath(std::string_view path) const {
+    if (path.empty()) return nullptr;
+    const TKvXMLElement* e = this;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string_view::npos) {
+            // A trailing "/" adds no piece.
+            if (start == path.size()) break;
+            e = e->FindChild(path.substr(start));
+            break;
+        }
+        e = e->FindChild(path.substr(start, slash - start));
+        if (!e) return nullptr;
+        start = slash + 1;
+    }
+    return const_cast<TKvXMLElement*>(e);
+}
+
+std::string TKvXMLElement::PathText(std::string_view path) const {
+    const TKvXMLElement* e = FindPath(path);
+    return e ? std::string(e->text_) : std::string();
+}
+
+void TKvXMLElement::Adopt(TKvXMLElement* child) {
+    child->index_ = static_cast<std::uint32_t>(children_.size());
+    children_.push_back(child);
+}
+
+TKvXMLElement* TKvXMLElement::AddChild(std::string_view name, std::string_view text) {
+    TKvXMLElement* child = document_->NewElement(this);
+    child->name_ = document_->Store(name);
+    child->text_ = document_->Store(text);
+    Adopt(child);
+    return child;
+}
+
+void TKvXMLElement::RemoveChild(TKvXMLElement* child) {
+    if (!child || child->parent_ != this || child->index_ >= children_.size() ||
+        children_[child->index_] != child)
+        return;
+    children_.erase(children_.begin() + child->index_);
+    for (size_t i = child->index_; i < children_.size(); ++i)
+        children_[i]->index_ = static_cast<std::uint32_t>(i);
+    document_->Destroy(child);
+}
+
+void TKvXMLElement::RemoveFromParent() {
+    if (parent_) parent_->RemoveChild(this);
+}
+
+TKvXMLElement* TKvXMLElement::NextSibling() const {
+    if (!parent_) return nullptr;
+    size_t next = static_cast<size_t>(index_) + 1;
+    return next < parent_->children_.size() ? parent_->children_[next] : nullptr;
+}
+
+TKvXMLElement* TKvXMLElement::ChildAt(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= children_.size()) return nullptr;
+    return children_[static_cast<size_t>(index)];
+}
+
+std::string TKvXMLElement::ToXml() const {
+    std::string out;
+    AppendXml(out);
+    return out;
+}
+
+// Iterative for the same reason as destruction.
+void TKvXMLElement::AppendXml(std::string& out) const {
+    struct Frame {
+        const TKvXMLElement* e;
+        size_t next;
+    };
+    std::vector<Frame> stack{{this, 0}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        const TKvXMLElement* e = f.e;
+        if (e->children_.empty()) {
+            out += '<';
+            out += e->name_;
+            if (e->text_.empty()) {
+                out += " />";
+            } else {
+                out += '>';
+                out += e->text_;
+                out += "</";
+                out += e->name_;
+                out += '>';
+            }
+            stack.pop_back();
+            continue;
+        }
+        if (f.next == 0) {
+            out += '<';
+            out += e->name_;
+            out += '>';
+        }
+        if (f.next < e->children_.size()) {
+            const TKvXMLElement* child = e->children_[f.next++];
+            stack.push_back({child, 0});
+            continue;
+        }
+        out += "</";
+        out += e->name_;
+        out += '>';
+        stack.pop_back();
+    }
+}
+
+void TKvXML::Parse(std::string text) {
+    // Step 2 and 3: skip spaces and line breaks, find the declaration, drop it.
+    std::string_view view(text);
+    size_t lead = 0;
+    while (lead < view.size() && (view[lead] == ' ' || view[lead] == '\r' || view[lead] == '\n'))
+        ++lead;
+    std::string_view rest = view.substr(lead);
+    if (rest.substr(0, 6) != "<?xml ") {
+        size_t decl = rest.find("<?xml");
+        if (decl == std::string_view::npos) return;
+        rest.remove_prefix(decl);
+    }
+    size_t declEnd = rest.find('>');
+    if (declEnd == std::string_view::npos) return;
+    rest.remove_prefix(declEnd + 1);
+
+    // Phase 1 only checks that the text cuts into tokens; the tree is built in a second pass
+    // so that no token list has to be held.
+    {
+        Tokenizer check(rest);
+        std::string_view token;
+        bool isTag = false;
+        Tokenizer::Result r;
+        while ((r = check.Next(token, isTag)) == Tokenizer::Result::Token) {
+        }
+        if (r == Tokenizer::Result::Error) {
+            ShowMessage(text);
+            return;
+        }
+    }
+
+    size_t offset = static_cast<size_t>(rest.data() - view.data());
+    size_t size = rest.size();
+    inputs_.push_back(std::move(text));
+    Build(std::string_view(inputs_.back()).substr(offset, size));
+}
+
+void TKvXML::Build(std::string_view text) {
+    struct Frame {
+        TKvXMLElement* element;
+        std::string_view lowerName;
+    };
+    std::unordered_map<std::string_view, std::string_view> lowered;
+    auto nameOf = [&](std::string_view raw) -> std::string_view {
+        if (!HasUpper(raw)) return raw;
+        auto it = lowered.find(raw);
+        if (it != lowered.end()) return it->second;
+        std::string_view stored = Store(ToLowerAscii(raw));
+        lowered.emplace(raw, stored);
+        return stored;
+    };
+
+    Depth = 0;
+    std::vector<Frame> stack;
+    auto enter = [&](TKvXMLElement* e) {
+        ++Depth;
+        if (Depth > 100) ShowMessage("XML parsing recursion too deep.");
+        stack.push_back({e, HasUpper(e->name_) ? Store(ToLowerAscii(e->name_)) : e->name_});
+    };
+    enter(root_);
+
+    Tokenizer tokens(text);
+    std::string_view token;
+    bool isTag = false;
+    while (!stack.empty() && tokens.Next(token, isTag) == Tokenizer::Result::Token) {
+        TKvXMLElement* e = stack.back().element;
+        if (!isTag) {
+            e->text_ = token; // the last text wins
+            continue;
+        }
+        std::string_view body = token.substr(1, token.size() - 2);
+        if (!body.empty() && body.front() == '/') {
+            body.remove_prefix(1);
+            if (EqualsLower(body, stack.back().lowerName)) {
+                stack.pop_back();
+                --Depth;
+                continue;
+            }
+            // A closing tag that does not match opens an element of that name.
+        }
+        bool selfClosing = !body.empty() && body.back() == '/';
+        if (selfClosing) body.remove_suffix(1);
+
+        TKvXMLElement* target;
+        if (Depth == 1) {
+            target = e; // the first top-level tag names the document element
+        } else {
+            target = NewElement(e);
+            e->Adopt(target);
+        }
+        size_t space = body.find(' ');
+        std::string_view rawName = TrimBlanks(body.substr(0, space));
+        target->name_ = nameOf(rawName);
+        if (space != std::string_view::npos && space + 1 < body.size()) {
+            if (!target->attributes_) target->attributes_ = std::make_unique<std::vector<std::string>>();
+            ParseAttributes(body.substr(space + 1), *target->attributes_);
+        }
+        if (!selfClosing) enter(target);
+    }
+}
+
+std::string NormalizeLineEnds(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32 + 2);
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t stop = text.find_first_of("\r\n", i);
+        if (stop == std::string_view::npos) {
+            out.append(text.substr(i));
+            out += "\r\n";
+            break;
+        }
+        out.append(text.substr(i, stop - i));
+        out += "\r\n";
+        i = stop + ((text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1);
+    }
+    return out;
+}
+
+void TKvXML::LoadFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::system_error(errno ? errno : ENOENT, std::generic_category(), path);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) throw std::system_error(EIO, std::generic_category(), path);
+    Parse(NormalizeLineEnds(bytes.str()));
+}
+
+std::string TKvXML::SaveToText() const {
+    std::string text = "<?xml version=\"1.0\"?>";
+    root_->AppendXml(text);
+    return NormalizeLineEnds(text);
+}
+
+void TKvXML::SaveToFile(const std::string& path) const {
+    std::string bytes = SaveToText();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::system_error(errno ? errno : EACCES, std::generic_category(), path);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) throw std::system_error(errno ? errno : EIO, std::generic_category(), path);
+}
+
+} // namespace dm

@@ -1,0 +1,69 @@
+#include "core/General.h"
+
+#include <gtest/gtest.h>
+
+using namespace dm;
+
+TEST(Text, EscapingTables) {
+    EXPECT_EQ(EscapeAmpersands("A & B && C"), "A && B &&&& C");
+    EXPECT_EQ(ReplaceText('|', "\r", "a|b||"), "a\rb\r\r");
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">T&C</a>"), "&lt;a href=\"x\"&gt;T&amp;C&lt;/a&gt;");
+    struct {
+        const char* in;
+        const char* out;
+    } unescape[] = {
+        {"&lt;a href=\"x\"&gt;T&amp;C&lt;/a&gt;", "<a href=\"x\">T&C</a>"},
+        {"5 &euro; &AMP; x", "5   x"},                // unknown and wrong-case names dropped
+        {"A & B", "A  B"},                           // "&" with no later ";" dropped
+        {"O&apos;Brien O&#39;Brien O&#x27;Brien", "O'Brien O'Brien O'Brien"},
+        {"caf&#233; &#x20AC;", "caf\xC3\xA9 \xE2\x82\xAC"},
+        {"&#0;&#xD800;&#x110000;&#abc;&#;", ""},       // not characters: dropped
+        {"&quot;q&quot;&amp;lt;", "\"q\"&lt;"},
+    };
+    for (const auto& c : unescape) EXPECT_EQ(HtmlUnescape(c.in), c.out) << c.in;
+}
+
+TEST(Text, SplitPadAndAmounts) {
+    EXPECT_EQ(SplitText('/', "a//b/"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(SplitText('/', "").empty());
+    EXPECT_EQ(SplitText('/', "/a"), (std::vector<std::string>{"", "a"}));
+    EXPECT_EQ(PadLeft("7", 2, '0'), "07");
+    EXPECT_EQ(PadLeft("123", 2, '0'), "123");
+    struct {
+        const char* in;
+        double value;
+    } amounts[] = {{"$1,234.50", 1234.5}, {"", 0}, {"abc", 0}, {"1.2.3", 0}, {"-7.25", 7.25}, {".5", 0.5}};
+    for (const auto& a : amounts) EXPECT_DOUBLE_EQ(ParseAmount(a.in), a.value) << a.in;
+}
+
+TEST(Text, TokenEncoding) {
+    EXPECT_EQ(EncodeToken("abc"), "313631-373138");
+    EXPECT_EQ(DecodeToken("313631-373138"), "abc");
+    EXPECT_EQ(EncodeToken(""), "");
+    EXPECT_EQ(DecodeToken(""), "");
+    for (const std::string& password :
+         std::vector<std::string>{"s3cret!", "A & B <x>", std::string("\0\xff\x80z", 4), "longer password 1234567890"})
+        EXPECT_EQ(DecodeToken(EncodeToken(password)), password);
+    std::string out;
+    EXPECT_FALSE(TryDecodeToken("31363", out));   // odd length
+    EXPECT_FALSE(TryDecodeToken("zz", out));      // not hexadecimal
+    EXPECT_EQ(DecodeToken("313G31"), "");
+    EXPECT_EQ(SwapDigitsLetters(SwapDigitsLetters("Az09 mN")), "Az09 mN");
+}
+
+TEST(Text, VersionInfo) {
+    TVersionInfo v("2.0.10.5");
+    EXPECT_TRUE(v.Valid());
+    EXPECT_EQ(v.FileVersionText(), "2.0.10.5");
+    EXPECT_EQ(v.VersionText(), "2.0.10");
+    EXPECT_EQ(v.BuildNumber(), "5");
+    EXPECT_EQ(v.FileVersion(), (std::uint64_t{2} << 48) | (std::uint64_t{10} << 16) | 5);
+    for (const char* bad : {"", "1.2.3", "1.2.3.x", "1.2.3.70000"}) {
+        TVersionInfo invalid(bad);
+        EXPECT_FALSE(invalid.Valid()) << bad;
+        EXPECT_EQ(invalid.FileVersionText(), "0.0.0.0");
+        EXPECT_EQ(invalid.VersionText(), "0.0.0");
+        EXPECT_EQ(invalid.BuildNumber(), "0");
+    }
+    EXPECT_TRUE(TVersionInfo().Valid());
+}
