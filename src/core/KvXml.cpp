@@ -6,11 +6,10 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <cstdio>
 #include <fstream>
 #include <new>
-#include <sstream>
 #include <system_error>
-#include <unordered_map>
 
 namespace dm {
 
@@ -135,12 +134,12 @@ struct TKvXML::Arena {
         size_t pad = (align - reinterpret_cast<uintptr_t>(next) % align) % align;
         if (!next || pad + size > left) {
             if (size + align > kBlock / 4) {
-                blocks.push_back(std::make_unique<char[]>(size + align));
+                blocks.emplace_back(new char[size + align]);
                 char* p = blocks.back().get();
                 p += (align - reinterpret_cast<uintptr_t>(p) % align) % align;
                 return p;
             }
-            blocks.push_back(std::make_unique<char[]>(kBlock));
+            blocks.emplace_back(new char[kBlock]);
             next = blocks.back().get();
             left = kBlock;
             pad = (align - reinterpret_cast<uintptr_t>(next) % align) % align;
@@ -180,7 +179,7 @@ void TKvXML::Destroy(TKvXMLElement* element) {
     while (!pending.empty()) {
         TKvXMLElement* e = pending.back();
         pending.pop_back();
-        for (auto it = e->children_.rbegin(); it != e->children_.rend(); ++it) pending.push_back(*it);
+        for (std::uint32_t i = e->children_.size; i > 0; --i) pending.push_back(e->children_.data[i - 1]);
         e->~TKvXMLElement();
     }
 }
@@ -231,8 +230,16 @@ std::string TKvXMLElement::PathText(std::string_view path) const {
 }
 
 void TKvXMLElement::Adopt(TKvXMLElement* child) {
-    child->index_ = static_cast<std::uint32_t>(children_.size());
-    children_.push_back(child);
+    if (children_.size == children_.capacity) {
+        std::uint32_t capacity = children_.capacity ? children_.capacity * 2 : 4;
+        auto data = static_cast<TKvXMLElement**>(
+            document_->arena_->Allocate(sizeof(TKvXMLElement*) * capacity, alignof(TKvXMLElement*)));
+        if (children_.size) std::memcpy(data, children_.data, sizeof(TKvXMLElement*) * children_.size);
+        children_.data = data;
+        children_.capacity = capacity;
+    }
+    child->index_ = children_.size;
+    children_.data[children_.size++] = child;
 }
 
 TKvXMLElement* TKvXMLElement::AddChild(std::string_view name, std::string_view text) {
@@ -244,12 +251,14 @@ TKvXMLElement* TKvXMLElement::AddChild(std::string_view name, std::string_view t
 }
 
 void TKvXMLElement::RemoveChild(TKvXMLElement* child) {
-    if (!child || child->parent_ != this || child->index_ >= children_.size() ||
-        children_[child->index_] != child)
+    if (!child || child->parent_ != this || child->index_ >= children_.size ||
+        children_.data[child->index_] != child)
         return;
-    children_.erase(children_.begin() + child->index_);
-    for (size_t i = child->index_; i < children_.size(); ++i)
-        children_[i]->index_ = static_cast<std::uint32_t>(i);
+    for (std::uint32_t i = child->index_; i + 1 < children_.size; ++i) {
+        children_.data[i] = children_.data[i + 1];
+        children_.data[i]->index_ = i;
+    }
+    --children_.size;
     document_->Destroy(child);
 }
 
@@ -260,12 +269,12 @@ void TKvXMLElement::RemoveFromParent() {
 TKvXMLElement* TKvXMLElement::NextSibling() const {
     if (!parent_) return nullptr;
     size_t next = static_cast<size_t>(index_) + 1;
-    return next < parent_->children_.size() ? parent_->children_[next] : nullptr;
+    return next < parent_->children_.size ? parent_->children_.data[next] : nullptr;
 }
 
 TKvXMLElement* TKvXMLElement::ChildAt(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= children_.size()) return nullptr;
-    return children_[static_cast<size_t>(index)];
+    if (index < 0 || static_cast<std::uint32_t>(index) >= children_.size) return nullptr;
+    return children_.data[index];
 }
 
 std::string TKvXMLElement::ToXml() const {
@@ -284,7 +293,7 @@ void TKvXMLElement::AppendXml(std::string& out) const {
     while (!stack.empty()) {
         Frame& f = stack.back();
         const TKvXMLElement* e = f.e;
-        if (e->children_.empty()) {
+        if (e->children_.size == 0) {
             out += '<';
             out += e->name_;
             if (e->text_.empty()) {
@@ -304,8 +313,8 @@ void TKvXMLElement::AppendXml(std::string& out) const {
             out += e->name_;
             out += '>';
         }
-        if (f.next < e->children_.size()) {
-            const TKvXMLElement* child = e->children_[f.next++];
+        if (f.next < e->children_.size) {
+            const TKvXMLElement* child = e->children_.data[f.next++];
             stack.push_back({child, 0});
             continue;
         }
@@ -350,24 +359,16 @@ void TKvXML::Parse(std::string text) {
     size_t offset = static_cast<size_t>(rest.data() - view.data());
     size_t size = rest.size();
     inputs_.push_back(std::move(text));
-    Build(std::string_view(inputs_.back()).substr(offset, size));
+    Build(inputs_.back().data() + offset, size);
 }
 
-void TKvXML::Build(std::string_view text) {
+// Names are lower-cased in place in the document's copy of the text, so that a parsed name
+// costs neither a copy nor a lookup.
+void TKvXML::Build(char* text, size_t size) {
     struct Frame {
         TKvXMLElement* element;
         std::string_view lowerName;
     };
-    std::unordered_map<std::string_view, std::string_view> lowered;
-    auto nameOf = [&](std::string_view raw) -> std::string_view {
-        if (!HasUpper(raw)) return raw;
-        auto it = lowered.find(raw);
-        if (it != lowered.end()) return it->second;
-        std::string_view stored = Store(ToLowerAscii(raw));
-        lowered.emplace(raw, stored);
-        return stored;
-    };
-
     Depth = 0;
     std::vector<Frame> stack;
     auto enter = [&](TKvXMLElement* e) {
@@ -377,7 +378,7 @@ void TKvXML::Build(std::string_view text) {
     };
     enter(root_);
 
-    Tokenizer tokens(text);
+    Tokenizer tokens(std::string_view(text, size));
     std::string_view token;
     bool isTag = false;
     while (!stack.empty() && tokens.Next(token, isTag) == Tokenizer::Result::Token) {
@@ -407,8 +408,10 @@ void TKvXML::Build(std::string_view text) {
             e->Adopt(target);
         }
         size_t space = body.find(' ');
-        std::string_view rawName = TrimBlanks(body.substr(0, space));
-        target->name_ = nameOf(rawName);
+        std::string_view name = TrimBlanks(body.substr(0, space));
+        char* writable = text + (name.data() - text);
+        for (size_t i = 0; i < name.size(); ++i) writable[i] = Lower(writable[i]);
+        target->name_ = name;
         if (space != std::string_view::npos && space + 1 < body.size()) {
             if (!target->attributes_) target->attributes_ = std::make_unique<std::vector<std::string>>();
             ParseAttributes(body.substr(space + 1), *target->attributes_);
@@ -436,12 +439,16 @@ std::string NormalizeLineEnds(std::string_view text) {
 }
 
 void TKvXML::LoadFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::system_error(errno ? errno : ENOENT, std::generic_category(), path);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) throw std::system_error(EIO, std::generic_category(), path);
-    Parse(NormalizeLineEnds(bytes.str()));
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) throw std::system_error(errno, std::generic_category(), path);
+    std::string bytes;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    int failed = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    std::fclose(file);
+    if (failed) throw std::system_error(failed, std::generic_category(), path);
+    Parse(NormalizeLineEnds(bytes));
 }
 
 std::string TKvXML::SaveToText() const {

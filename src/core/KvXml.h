@@ -45,7 +45,7 @@ public:
     void RemoveChild(TKvXMLElement* child);
     void RemoveFromParent();
     TKvXMLElement* NextSibling() const;
-    int ChildCount() const { return static_cast<int>(children_.size()); }
+    int ChildCount() const { return static_cast<int>(children_.size); }
     TKvXMLElement* ChildAt(int index) const;
 
     std::string ToXml() const;
@@ -57,11 +57,20 @@ private:
     ~TKvXMLElement();
     void Adopt(TKvXMLElement* child);
 
+    // Child arrays live in the document's arena; a grown array leaves the old one there.
+    struct ChildList {
+        TKvXMLElement** data = nullptr;
+        std::uint32_t size = 0;
+        std::uint32_t capacity = 0;
+        TKvXMLElement** begin() const { return data; }
+        TKvXMLElement** end() const { return data + size; }
+    };
+
     TKvXML* document_;
     TKvXMLElement* parent_;
     std::string_view name_;
     std::string_view text_;
-    std::vector<TKvXMLElement*> children_;
+    ChildList children_;
     std::unique_ptr<std::vector<std::string>> attributes_;
     std::uint32_t index_ = 0; // position among the parent's children, for NextSibling
 };
@@ -100,7 +109,7 @@ private:
     std::string_view Store(std::string_view text);
     TKvXMLElement* NewElement(TKvXMLElement* parent);
     void Destroy(TKvXMLElement* element);
-    void Build(std::string_view text);
+    void Build(char* text, size_t size);
 
     struct Arena;
     std::unique_ptr<Arena> arena_;

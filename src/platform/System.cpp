@@ -1,0 +1,168 @@
+#include "platform/System.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <system_error>
+
+namespace dm {
+
+namespace {
+
+std::string WithSlash(std::string folder) {
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// "*" matches any run of characters, "?" any one.
+bool MatchesMask(std::string_view name, std::string_view mask) {
+    size_t n = 0, m = 0, starMask = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
+            ++n;
+            ++m;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (starMask != std::string_view::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+
+ShellOpener& Opener() {
+    static ShellOpener opener;
+    return opener;
+}
+
+} // namespace
+
+std::string AppDataFolder() {
+    std::string folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString();
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+std::string TempFolder() { return WithSlash(QDir::tempPath().toStdString()); }
+
+std::string ExecutablePath() {
+    std::error_code ec;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : path.string();
+}
+
+std::string ExecutableFolder() {
+    std::string path = ExecutablePath();
+    return path.empty() ? std::string("./") : path.substr(0, path.rfind('/') + 1);
+}
+
+std::string ComputerName() { return QSysInfo::machineHostName().toStdString(); }
+
+std::string WindowsUserName(const std::string& fallback) {
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &result) == 0 && result && pw.pw_name &&
+        *pw.pw_name)
+        return pw.pw_name;
+    return fallback;
+}
+
+std::int64_t FileSizeOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& list) {
+    QDir dir(QString::fromStdString(folder));
+    if (!dir.exists() || !dir.isReadable()) return false;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    if (ec) return false;
+    const std::string prefix = WithSlash(folder);
+    for (const auto& entry : it) {
+        std::error_code typeError;
+        if (entry.is_directory(typeError)) continue;
+        std::string name = entry.path().filename().string();
+        if (MatchesMask(name, mask)) list.push_back(prefix + name);
+    }
+    return true;
+}
+
+ShellOpener SetShellOpener(ShellOpener opener) {
+    ShellOpener previous = std::move(Opener());
+    Opener() = std::move(opener);
+    return previous;
+}
+
+void ShellOpen(const std::string& target) {
+    if (Opener()) {
+        Opener()(target);
+        return;
+    }
+    const QString t = QString::fromStdString(target);
+    // A program of ours (an installer, a command after an import) is started directly; URLs
+    // and documents go to the desktop's handler.
+    if (!t.contains(QLatin1String("://")) && QFileInfo(t).isExecutable() && QFileInfo(t).isFile())
+        QProcess::startDetached(t, {});
+    else
+        QProcess::startDetached(QStringLiteral("xdg-open"), {t});
+}
+
+void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+    static std::atomic<unsigned> counter{0};
+    const std::string sibling =
+        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    auto fail = [&](const char* what) {
+        int err = errno;
+        ::unlink(sibling.c_str());
+        throw std::system_error(err, std::generic_category(), std::string(what) + " " + path);
+    };
+    int fd = ::open(sibling.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "create " + path);
+    // A file that already exists keeps the permissions its owner gave it.
+    struct stat old;
+    if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            fail("write");
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        ::close(fd);
+        fail("flush");
+    }
+    if (::close(fd) != 0) fail("close");
+    if (::rename(sibling.c_str(), path.c_str()) != 0) fail("rename");
+    std::string folder = path.substr(0, path.rfind('/') + 1);
+    int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+} // namespace dm

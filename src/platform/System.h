@@ -1,0 +1,41 @@
+#pragma once
+
+// The operating-system facilities the program needs, realised for a Linux desktop. Folder texts
+// end with "/".
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace dm {
+
+// The user's data folder, without a trailing "/".
+std::string AppDataFolder();
+// The system temporary folder, ending with "/".
+std::string TempFolder();
+// The folder of the running executable, ending with "/".
+std::string ExecutableFolder();
+std::string ExecutablePath();
+// The machine's host name; empty when it cannot be read.
+std::string ComputerName();
+// The logon user name, or the fallback when it cannot be read.
+std::string WindowsUserName(const std::string& fallback);
+// Size in bytes, or -1 when it cannot be read.
+std::int64_t FileSizeOf(const std::string& path);
+// Appends folder (with a "/" added when missing) + name for every entry matching the mask
+// ("*" and "?" wildcards, case-sensitive) that is not a folder, hidden files included.
+// Returns false when the folder cannot be listed.
+bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& list);
+// Opens a URL or document with the desktop's default handler, or starts a program; never
+// through a shell. Tests replace the opener to see what would be opened.
+void ShellOpen(const std::string& target);
+using ShellOpener = std::function<void(const std::string& target)>;
+ShellOpener SetShellOpener(ShellOpener opener);
+
+// Replaces the file with the bytes so that a crash at any moment leaves either the old or the
+// new content: a sibling is written, flushed and renamed over the file. A new file is readable
+// and writable by its owner only. Throws std::system_error.
+void ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+
+} // namespace dm

@@ -1,0 +1,100 @@
+#include "platform/Autostart.h"
+#include "platform/DateTimeText.h"
+#include "platform/System.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace dm;
+namespace fs = std::filesystem;
+
+TEST(Platform, DateTimeTextReadsBackToTheSecondInEveryLocale) {
+    const QDateTime when(QDate(2026, 12, 9), QTime(17, 4, 33));
+    const QDateTime midnight(QDate(1899, 12, 30), QTime(0, 0));
+    for (const char* name : {"C", "en_US", "en_GB", "de_DE", "fr_FR", "ja_JP", "ar_EG", "fa_IR"}) {
+        QLocale locale(QString::fromLatin1(name));
+        std::string text = DateTimeText(when, locale);
+        std::optional<QDateTime> back = ParseDateTimeText(text, locale);
+        ASSERT_TRUE(back.has_value()) << name << ": " << text;
+        EXPECT_EQ(*back, when) << name << ": " << text;
+
+        std::string zero = DateTimeText(midnight, locale);
+        back = ParseDateTimeText(zero, locale);
+        ASSERT_TRUE(back.has_value()) << name << ": " << zero;
+        EXPECT_EQ(*back, midnight) << name;
+    }
+    EXPECT_EQ(DateTimeText(when, QLocale(QStringLiteral("en_US"))), "12/9/2026 5:04:33 PM");
+    EXPECT_FALSE(ParseDateTimeText("not a date").has_value());
+    EXPECT_FALSE(ParseDateTimeText("").has_value());
+    EXPECT_TRUE(ParseDateTimeText("2026-12-09T17:04:33").has_value());
+}
+
+TEST(Platform, ListFilesMatchesMasksAndSkipsFolders) {
+    dmtest::TempDir dir;
+    for (const char* name : {"log_1.txt", "log_22.txt", ".log_h.txt", "log_1.txt.bak", "LOG_2.txt", "xlog_3.txt"})
+        dmtest::WriteFileBytes(dir.Path() / name, "x");
+    fs::create_directory(dir.Path() / "log_9.txt");
+    std::vector<std::string> found{"kept"};
+    ASSERT_TRUE(ListFiles(dir.Path().string(), "log_*.txt", found));
+    std::sort(found.begin() + 1, found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"kept", dir.Folder() + "log_1.txt", dir.Folder() + "log_22.txt"}));
+    std::vector<std::string> hidden;
+    ASSERT_TRUE(ListFiles(dir.Folder(), ".log_?.txt", hidden));
+    EXPECT_EQ(hidden.size(), 1u);
+    EXPECT_FALSE(ListFiles(dir.Folder() + "missing", "*", hidden));
+
+    EXPECT_EQ(FileSizeOf((dir.Path() / "log_1.txt").string()), 1);
+    EXPECT_EQ(FileSizeOf((dir.Path() / "none").string()), -1);
+    EXPECT_EQ(TempFolder().back(), '/');
+    EXPECT_NE(AppDataFolder().back(), '/');
+    EXPECT_FALSE(WindowsUserName("fallback").empty());
+}
+
+TEST(Platform, ReplaceFileAtomicallyKeepsOwnerPermissions) {
+    dmtest::TempDir dir;
+    const std::string path = (dir.Path() / "f").string();
+    ReplaceFileAtomically(path, "one");
+    EXPECT_EQ(dmtest::ReadFileBytes(path), "one");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ReplaceFileAtomically(path, "two");
+    EXPECT_EQ(dmtest::ReadFileBytes(path), "two");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_THROW(ReplaceFileAtomically((dir.Path() / "no" / "f").string(), "x"), std::system_error);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST(Platform, AutostartMigratesTheSystemEntryOnce) {
+    dmtest::TempDir dir;
+    TAutostartPaths paths{dir.Folder() + "user/", dir.Folder() + "system/"};
+    fs::create_directories(paths.SystemFolder);
+    MigrateAutostart(paths, "/opt/invara/bin/invara-desktop-manager");
+    EXPECT_FALSE(AutostartEnabled(paths)); // nothing system-wide: nothing to move
+
+    dmtest::WriteFileBytes(paths.SystemFolder + AutostartFileName, "[Desktop Entry]\nExec=/usr/bin/old\n");
+    MigrateAutostart(paths, "/opt/my apps/invara-desktop-manager");
+    EXPECT_TRUE(AutostartEnabled(paths));
+    EXPECT_NE(dmtest::ReadFileBytes(paths.UserFolder + AutostartFileName)
+                  .find("Exec=\"/opt/my apps/invara-desktop-manager\"\n"),
+              std::string::npos);
+
+    // Turned off by the user: the system entry is masked and a later start leaves it so.
+    SetAutostart(paths, false, "");
+    EXPECT_FALSE(AutostartEnabled(paths));
+    MigrateAutostart(paths, "/opt/invara/bin/invara-desktop-manager");
+    EXPECT_FALSE(AutostartEnabled(paths));
+    EXPECT_NE(dmtest::ReadFileBytes(paths.UserFolder + AutostartFileName).find("Hidden=true"), std::string::npos);
+}
+
+TEST(Platform, ShellOpenGoesThroughTheOpener) {
+    std::vector<std::string> opened;
+    ShellOpener previous = SetShellOpener([&](const std::string& t) { opened.push_back(t); });
+    ShellOpen("http://localhost:8080/securelogin");
+    SetShellOpener(previous);
+    EXPECT_EQ(opened, (std::vector<std::string>{"http://localhost:8080/securelogin"}));
+}
