@@ -7,8 +7,12 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +78,30 @@ std::string ExecutableFolder() {
 }
 
 std::string ComputerName() { return QSysInfo::machineHostName().toStdString(); }
+
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string LocalIpAddress() {
+    struct ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return "127.0.0.1";
+    std::string address = "127.0.0.1";
+    for (struct ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        auto* in = reinterpret_cast<struct sockaddr_in*>(i->ifa_addr);
+        if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) {
+            address = text;
+            break;
+        }
+    }
+    ::freeifaddrs(list);
+    return address;
+}
 
 std::string WindowsUserName(const std::string& fallback) {
     struct passwd pw;

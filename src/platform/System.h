@@ -19,6 +19,11 @@ std::string ExecutableFolder();
 std::string ExecutablePath();
 // The machine's host name; empty when it cannot be read.
 std::string ComputerName();
+// The host name as the socket layer reports it.
+std::string HostName();
+// The first IPv4 address of an interface that is up and not the loopback; "127.0.0.1" when
+// there is none.
+std::string LocalIpAddress();
 // The logon user name, or the fallback when it cannot be read.
 std::string WindowsUserName(const std::string& fallback);
 // Size in bytes, or -1 when it cannot be read.

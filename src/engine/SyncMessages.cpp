@@ -1,0 +1,149 @@
+#include "engine/SyncMessages.h"
+
+#include "core/General.h"
+#include "platform/System.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace dm {
+
+namespace {
+
+const char* const EnvelopeHead =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+    "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><soap:Body>";
+const char* const EnvelopeTail = "</soap:Body></soap:Envelope>";
+const char* const ConnectorNamespace = "http://developer.intuit.com/";
+
+std::string Element(const char* name, std::string_view text) {
+    return "<" + std::string(name) + ">" + std::string(text) + "</" + name + ">";
+}
+
+std::string Operation(const char* name, const std::string& content) {
+    return "<" + std::string(name) + " xmlns=\"" + ConnectorNamespace + "\">" + content + "</" + name + ">";
+}
+
+std::string Envelope(const std::string& body) { return EnvelopeHead + body + EnvelopeTail; }
+
+// A decimal integer, all of the text.
+std::optional<int> Integer(std::string_view text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+TClientInfo TClientInfo::Current(const std::string& versionText, const std::string& buildNumber) {
+    return {versionText, buildNumber, dm::ComputerName(), WindowsUserName("Unknown"), dm::HostName(), LocalIpAddress()};
+}
+
+std::string AuthenticateEnvelope(const std::string& userName, const std::string& password,
+                                 const TClientInfo& client, bool resetCompanyFilePath, const TSyncMode& mode) {
+    std::string op = Operation("authenticate", Element("strUserName", HtmlEscape(userName)) +
+                                                   Element("strPassword", HtmlEscape(password)));
+    std::string c = Element("version", client.VersionText) + Element("build", client.BuildNumber) +
+                    Element("computername", HtmlEscape(client.ComputerName)) +
+                    Element("username", HtmlEscape(client.UserName)) +
+                    Element("hostname", HtmlEscape(client.HostName)) + Element("localip", HtmlEscape(client.LocalIp));
+    if (resetCompanyFilePath) c += "<resetcompanyfilepath>1</resetcompanyfilepath>";
+    std::string s = mode.Manual ? "<manual>1</manual>" : "<automatic>1</automatic>";
+    s += mode.PaymentNotifications ? "<paymentnotifications>1</paymentnotifications>"
+                                   : "<paymentnotifications>0</paymentnotifications>";
+    if (mode.PaymentsOnly) s += "<paymentsonly>1</paymentsonly>";
+    if (mode.SendInvoices) s += "<sendinvoices>1</sendinvoices>";
+    if (mode.PreviewInvoices) s += "<previewinvoices>1</previewinvoices>";
+    s += Element("hosted", HtmlEscape(mode.HostedPartner));
+    return Envelope(op + Element("client", c) + Element("sync", s));
+}
+
+std::string SendRequestEnvelope(const std::string& ticket, const std::string& companyFileName, int majorVersion,
+                                int minorVersion) {
+    // Backslashes doubled as the service expects of Windows paths; escaped so that a file name
+    // with "&" or "<" cannot break the envelope.
+    return Envelope(Operation(
+        "sendRequestXML", Element("ticket", ticket) + Element("strHCPResponse", "") +
+                              Element("strCompanyFileName", HtmlEscape(ReplaceText('\\', "\\\\", companyFileName))) +
+                              Element("qbXMLCountry", "US") + Element("qbXMLMajorVers", std::to_string(majorVersion)) +
+                              Element("qbXMLMinorVers", std::to_string(minorVersion))));
+}
+
+std::string ChosenInvoicesEnvelope(const std::string& ticket, const std::string& chosenInvoices) {
+    return Envelope(Operation("sendRequestXML", Element("ticket", ticket) + Element("sendchoseninvoices", chosenInvoices)));
+}
+
+std::string ReceiveResponseEnvelope(const std::string& ticket, const std::string& qbxmlResponse) {
+    return Envelope(Operation("receiveResponseXML", Element("ticket", ticket) +
+                                                        Element("response", HtmlEscape(qbxmlResponse)) +
+                                                        "<hresult /><message />"));
+}
+
+std::string CloseConnectionEnvelope(const std::string& ticket) {
+    return Envelope(Operation("closeConnection", Element("ticket", ticket)));
+}
+
+std::string ReportErrorEnvelope(const std::string& ticket, const std::string& qbErrorMessage) {
+    // QuickBooks' message is escaped: it may quote the user's data.
+    return Envelope(Operation("reportError", Element("ticket", ticket) + Element("info", HtmlEscape(qbErrorMessage))));
+}
+
+std::string MaskPassword(const std::string& envelope) {
+    const std::string open = "</strUserName><strPassword>";
+    size_t at = envelope.find(open);
+    if (at == std::string::npos) return envelope;
+    size_t start = at + open.size();
+    size_t end = envelope.find("</strPassword>", start);
+    if (end == std::string::npos) return envelope;
+    return envelope.substr(0, start) + "********" + envelope.substr(end);
+}
+
+const TKvXMLElement* SoapBody(const TKvXML& answer) { return answer.Root()->FindChild("soap:Body"); }
+
+int ReadPercentage(std::string_view text) { return Integer(text).value_or(100); }
+
+bool LooksLikeXml(std::string_view answer) { return answer.substr(0, 14) == "<?xml version="; }
+
+TPopupSpec ReadPopup(const TKvXMLElement& popup) {
+    TPopupSpec spec;
+    spec.Url = popup.PathText("url");
+    auto size = [&](const char* name, std::optional<int>& pixels, std::optional<int>& percent) {
+        const TKvXMLElement* e = popup.FindChild(name);
+        if (!e || e->Text().empty()) return;
+        std::string_view t = e->Text();
+        if (t.back() == '%') percent = Integer(t.substr(0, t.size() - 1)).value_or(50);
+        else pixels = Integer(t).value_or(50);
+    };
+    size("width", spec.Width, spec.WidthPercent);
+    size("height", spec.Height, spec.HeightPercent);
+    auto limit = [&](const char* name, std::optional<int>& value) {
+        const TKvXMLElement* e = popup.FindChild(name);
+        if (e && !e->Text().empty()) value = Integer(e->Text()).value_or(50);
+    };
+    limit("min_width", spec.MinWidth);
+    limit("max_width", spec.MaxWidth);
+    limit("min_height", spec.MinHeight);
+    limit("max_height", spec.MaxHeight);
+    spec.HideMaximize = popup.PathText("hide_maximize") == "1";
+    spec.Maximized = popup.PathText("maximized") == "1";
+    spec.SendRequestAgain = popup.PathText("send_request_again") == "1";
+    return spec;
+}
+
+TPopupGeometry PopupGeometry(const TPopupSpec& spec, int workAreaWidth, int workAreaHeight) {
+    TPopupGeometry g;
+    if (spec.Width) g.Width = *spec.Width;
+    if (spec.WidthPercent) g.Width = static_cast<int>(std::lround(workAreaWidth * *spec.WidthPercent / 100.0));
+    if (spec.Height) g.Height = *spec.Height;
+    if (spec.HeightPercent) g.Height = static_cast<int>(std::lround(workAreaHeight * *spec.HeightPercent / 100.0));
+    g.MinWidth = spec.MinWidth.value_or(0);
+    g.MaxWidth = spec.MaxWidth.value_or(0);
+    g.MinHeight = spec.MinHeight.value_or(0);
+    g.MaxHeight = spec.MaxHeight.value_or(0);
+    return g;
+}
+
+} // namespace dm

@@ -1,0 +1,72 @@
+#pragma once
+
+// The messages of the sync endpoint: the requests the session sends, in the service's exact
+// text, and the readers of the service's answers.
+
+#include "core/KvXml.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dm {
+
+// Who is synchronising, sent with every authentication.
+struct TClientInfo {
+    std::string VersionText;
+    std::string BuildNumber;
+    std::string ComputerName;
+    std::string UserName;
+    std::string HostName;
+    std::string LocalIp;
+    static TClientInfo Current(const std::string& versionText, const std::string& buildNumber);
+};
+
+struct TSyncMode {
+    bool Manual = false;
+    bool PaymentNotifications = false;
+    bool PaymentsOnly = false;
+    bool SendInvoices = false;
+    bool PreviewInvoices = false;
+    std::string HostedPartner;
+};
+
+std::string AuthenticateEnvelope(const std::string& userName, const std::string& password,
+                                 const TClientInfo& client, bool resetCompanyFilePath, const TSyncMode& mode);
+std::string SendRequestEnvelope(const std::string& ticket, const std::string& companyFileName, int majorVersion,
+                                int minorVersion);
+// The chosen-invoices text is markup already and goes in as it is.
+std::string ChosenInvoicesEnvelope(const std::string& ticket, const std::string& chosenInvoices);
+std::string ReceiveResponseEnvelope(const std::string& ticket, const std::string& qbxmlResponse);
+std::string CloseConnectionEnvelope(const std::string& ticket);
+std::string ReportErrorEnvelope(const std::string& ticket, const std::string& qbErrorMessage);
+
+// The authenticate envelope as it may be logged: the password replaced by eight asterisks.
+std::string MaskPassword(const std::string& envelope);
+
+// The "soap:Body" child of the document element, or null.
+const TKvXMLElement* SoapBody(const TKvXML& answer);
+// The session's percentage complete; a text that is not an integer counts as 100.
+int ReadPercentage(std::string_view text);
+// "<?xml version=" at the very start.
+bool LooksLikeXml(std::string_view answer);
+
+// A window the service asks to show.
+struct TPopupSpec {
+    std::string Url;
+    std::optional<int> Width, Height;           // pixels
+    std::optional<int> WidthPercent, HeightPercent;
+    std::optional<int> MinWidth, MaxWidth, MinHeight, MaxHeight;
+    bool HideMaximize = false;
+    bool Maximized = false;
+    bool SendRequestAgain = false;
+};
+TPopupSpec ReadPopup(const TKvXMLElement& popup);
+struct TPopupGeometry {
+    int Width = 0, Height = 0; // 0: the window's own default
+    int MinWidth = 0, MaxWidth = 0, MinHeight = 0, MaxHeight = 0; // 0: no constraint
+};
+// The window's size on a work area of the given size.
+TPopupGeometry PopupGeometry(const TPopupSpec& spec, int workAreaWidth, int workAreaHeight);
+
+} // namespace dm
