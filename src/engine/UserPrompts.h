@@ -2,17 +2,43 @@
 
 // Everything the engine must ask or show the user goes through this interface. The windowed
 // program answers with dialogs, the headless one with safe answers, tests with scripted ones.
-// After a call returns, the caller checks that what it works on still exists.
+// The calls are synchronous; other billers' timers keep running meanwhile, so after a call
+// returns the caller checks that what it works on still exists.
 
+#include "engine/SyncMessages.h"
+
+#include <optional>
 #include <string>
 
 namespace dm {
+
+struct TCredentials {
+    std::string UserName;
+    std::string Password;
+};
+
+enum class TFileNotFoundChoice {
+    None,    // closed without a choice: nothing happens
+    Disable, // automatic synchronisation and payment notifications off
+    Remove,  // remove the biller
+    Link,    // forget the stored path and link to the file open in QuickBooks
+};
 
 class TUserPrompts {
 public:
     virtual ~TUserPrompts() = default;
     // A message box with an OK button.
     virtual void ShowMessage(const std::string& text) = 0;
+    // The same with the error icon.
+    virtual void ShowError(const std::string& text) { ShowMessage(text); }
+    // The service rejected the user name or password; new ones, or nothing when cancelled.
+    virtual std::optional<TCredentials> AskCredentials(const std::string& businessName,
+                                                       const TCredentials& current) = 0;
+    // The company file the service named does not exist.
+    virtual TFileNotFoundChoice AskCompanyFileNotFound(const std::string& path, const std::string& businessName,
+                                                       const std::string& billerId) = 0;
+    // A page the service asks to show, in a modal window.
+    virtual void ShowServicePopup(const TPopupSpec& popup) = 0;
 };
 
 } // namespace dm

@@ -4,13 +4,15 @@
 #include "engine/Settings.h"
 #include "engine/UserPrompts.h"
 
+#include "ScriptedPrompts.h"
+
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
-struct Prompts : dm::TUserPrompts {
+struct Prompts : dmtest::TScriptedPrompts {
     void ShowMessage(const std::string& text) override {
         std::fprintf(stderr, "%s\n", text.c_str());
         std::exit(2);

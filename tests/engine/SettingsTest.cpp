@@ -3,6 +3,7 @@
 #include "engine/UserPrompts.h"
 #include "platform/DateTimeText.h"
 
+#include "ScriptedPrompts.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,10 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct RecordingPrompts : TUserPrompts {
-    std::vector<std::string> messages;
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-};
+using RecordingPrompts = dmtest::TScriptedPrompts;
 
 struct Fixture {
     dmtest::TempDir dir;

@@ -2,6 +2,7 @@
 #include "engine/Startup.h"
 #include "engine/UserPrompts.h"
 
+#include "ScriptedPrompts.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct RecordingPrompts : TUserPrompts {
-    std::vector<std::string> messages;
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-};
+using RecordingPrompts = dmtest::TScriptedPrompts;
 
 TAppState Decide(std::vector<std::string> args, bool hf = false, bool hft = false) {
     return DecideStartup({std::move(args), hf, hft, "ann"});

@@ -1,0 +1,125 @@
+#include "app/Headless.h"
+
+#include "core/General.h"
+#include "core/KvXml.h"
+#include "engine/MainEngine.h"
+#include "engine/Sync.h"
+#include "engine/UserPrompts.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <deque>
+
+namespace dm {
+
+namespace {
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+// Nobody can answer here: messages are printed, and every question gets the answer that
+// changes nothing (no invoice is sent that nobody chose, no biller is removed).
+class THeadlessPrompts : public TUserPrompts {
+public:
+    void ShowMessage(const std::string& text) override { std::printf("message: %s\n", OneLine(text).c_str()); }
+    std::optional<TCredentials> AskCredentials(const std::string& businessName, const TCredentials&) override {
+        std::printf("question: new user name and password for %s - not answered\n", businessName.c_str());
+        return std::nullopt;
+    }
+    TFileNotFoundChoice AskCompanyFileNotFound(const std::string& path, const std::string& businessName,
+                                               const std::string&) override {
+        std::printf("question: company file %s of %s not found - left as it is\n", path.c_str(), businessName.c_str());
+        return TFileNotFoundChoice::None;
+    }
+    void ShowServicePopup(const TPopupSpec& popup) override {
+        std::printf("window from the service: %s\n", popup.Url.c_str());
+    }
+};
+
+} // namespace
+
+int RunHeadless(TAppState& state) {
+    THeadlessPrompts prompts;
+    TKvXML::SetMessageHandler([&](const std::string& m) { prompts.ShowMessage(m); });
+    TMainEngine engine(state, prompts);
+    engine.LoadSettings(true);
+    if (state.TerminateRequested) return 1;
+    engine.LoadSettings(false);
+    if (state.TerminateRequested) return 1;
+
+    std::string only;
+    bool syncAll = false;
+    for (const std::string& arg : state.Arguments) {
+        if (EqualsNoCase(arg, "-syncall")) syncAll = true;
+        else if (arg.size() > 6 && EqualsNoCase(std::string_view(arg).substr(0, 6), "-sync=")) only = arg.substr(6);
+    }
+
+    std::printf("%s %s (build %s), service %s, storage %s\n", state.WindowCaption.c_str(), state.VersionText.c_str(),
+                state.BuildNumber.c_str(), state.BaseUrl.c_str(), state.StorageFolder.c_str());
+    if (engine.Billers().empty()) {
+        std::printf("No biller is set up in %s\n", engine.Settings.Path().c_str());
+        return 2;
+    }
+    std::deque<TSync*> queue;
+    for (TSync* frame : engine.Billers()) {
+        std::printf("Biller %s - %s (%s, user %s)\n", frame->Biller.id.c_str(), frame->Biller.name.c_str(),
+                    frame->Biller.type.c_str(), frame->Biller.username.c_str());
+        if (syncAll || (!only.empty() && frame->Biller.id == only)) queue.push_back(frame);
+    }
+    if (!only.empty() && queue.empty()) {
+        std::printf("No biller has the id %s\n", only.c_str());
+        return 2;
+    }
+    if (queue.empty()) return 0; // nothing asked for: the listing was the work
+
+    std::string current;
+    QObject::connect(&engine, &TMainEngine::logged, [&](const std::string&, const std::string& message) {
+        if (message.rfind("Web response - ", 0) == 0) return; // transport detail stays in the log file
+        std::printf("  [%s] %s\n", current.c_str(), message.c_str());
+        std::fflush(stdout);
+    });
+
+    int failures = 0;
+    std::vector<std::string> summary;
+    std::function<void()> next = [&] {
+        if (queue.empty()) {
+            QCoreApplication::exit(0);
+            return;
+        }
+        TSync* frame = queue.front();
+        queue.pop_front();
+        current = frame->Biller.name;
+        std::printf("Synchronising biller %s - %s\n", frame->Biller.id.c_str(), frame->Biller.name.c_str());
+        // Automatic sessions that preview new invoices: nothing is sent that nobody chose.
+        frame->StartSync(false, false, true);
+        if (frame->Phase == TSync::phIdle) {
+            ++failures;
+            summary.push_back("Biller " + frame->Biller.id + " - " + frame->Biller.name + ": not started");
+            QTimer::singleShot(0, next);
+        }
+    };
+    QObject::connect(&engine, &TMainEngine::sessionFinished, [&](TSync* frame) {
+        std::string line = "Biller " + frame->Biller.id + " - " + frame->Biller.name + ": ";
+        if (frame->HadErrors) {
+            ++failures;
+            line += "failed: " + OneLine(frame->ErrorText);
+        } else {
+            line += "synchronised";
+        }
+        summary.push_back(line);
+        QTimer::singleShot(0, next);
+    });
+    QTimer::singleShot(0, next);
+    QCoreApplication::exec();
+
+    for (const std::string& line : summary) std::printf("%s\n", line.c_str());
+    engine.Shutdown();
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace dm

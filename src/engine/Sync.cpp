@@ -1,0 +1,557 @@
+#include "engine/Sync.h"
+
+#include "core/General.h"
+#include "core/KvXml.h"
+#include "engine/MainEngine.h"
+#include "engine/SyncMessages.h"
+#include "engine/UserPrompts.h"
+
+#include <filesystem>
+
+namespace dm {
+
+// Marks a call of the frame as running, so that a removal asked for meanwhile (from another
+// tab, while a dialog of this frame is open) waits until it has returned.
+class TBusyGuard {
+public:
+    explicit TBusyGuard(TSync& frame) : frame_(frame) { ++frame_.busy_; }
+    ~TBusyGuard() { --frame_.busy_; }
+    TBusyGuard(const TBusyGuard&) = delete;
+    TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+private:
+    TSync& frame_;
+};
+
+namespace {
+
+const char* const AnotherBusinessMessage =
+    "Another business is being synchronized right now. Only one business can be synchronized at a time. (1)";
+const char* const OtherFileOpenMessage =
+    "The Desktop Manager is unable to synchronize right now because\ra different company file is currently open in "
+    "QuickBooks.\r\rYou can solve this by doing one of the following:\r\r1: Close QuickBooks then sync.\r\r2: Close "
+    "the company file you currently have open in \r    QuickBooks and then sync.\r\r3: Perform a sync later when you "
+    "are done working \r    on the company file you currently have open in \r    QuickBooks.";
+const char* const ModalDialogMessage =
+    "There is a window open in QuickBooks that is preventing \rthe Desktop Manager from performing a synchronization. "
+    "\r\rPlease close the top-most window that is currently open \rin QuickBooks and synchronize again.";
+const char* const CommunicationFailed = "Unable to communicate with server.";
+const char* const ServerErrorReported = "Server error. Report sent to customer service.";
+
+bool IsAccessDenied(const std::string& message) {
+    return message == kQbMsgUserDenied || message == kQbMsgNoPermission || message == kQbMsgNoAutoLogin;
+}
+
+} // namespace
+
+TSync::TSync(TMainEngine& main, BillerRecord biller, QObject* parent)
+    : QObject(parent), Biller(std::move(biller)), main_(main) {
+    if (Biller.autosyncminutes <= 0) Biller.autosyncminutes = 30;
+    tmrStartSync.setInterval(500);
+    connect(&tmrStartSync, &QTimer::timeout, this, &TSync::tmrStartSyncTimer);
+}
+
+TSync::~TSync() { ReleaseProcessor(); }
+
+void TSync::Log(const std::string& message, const std::string& details) { main_.LogLine(message, details); }
+
+void TSync::Post(const std::string& envelope) {
+    WebPostXml(main_.App.SyncServiceUrl, envelope, WebHandler(this, &TSync::AsyncWebResponse), webOwner_);
+}
+
+void TSync::ReleaseProcessor() { processor_.reset(); }
+
+void TSync::btnSyncNowClick(bool fromButton) {
+    TBusyGuard busy(*this);
+    if (main_.SyncInProgress()) {
+        if (fromButton) main_.Prompts.ShowMessage(AnotherBusinessMessage);
+        return;
+    }
+    if (Confirming) {
+        SyncAfterConfirm = true;
+        return;
+    }
+    Manual = true;
+    main_.SetSyncInProgress(true);
+    if (DelaySendingInvoices) StartSync(false, false, true);
+    else StartSync(false, true, false);
+}
+
+void TSync::StartSync(bool paymentsOnly, bool sendInvoices, bool previewInvoices) {
+    if (Confirming) {
+        SyncAfterConfirm = true;
+        return;
+    }
+    if (Blocked) return;
+    if (paymentsOnly && QbConnected) {
+        PaymentsOnlyPending = true;
+        return;
+    }
+    StatusDetail.clear();
+    HadErrors = FileNotFound = AuthFailed = OtherFileOpen = false;
+    PaymentsOnly = paymentsOnly;
+    SendInvoices = sendInvoices;
+    PreviewInvoices = previewInvoices;
+    Phase = phAuthenticate;
+    // Invoice-file import for billers without QuickBooks comes with the import form.
+    StatusDetail = "Connecting to QuickBooks...";
+    StatusText = "Connecting to QuickBooks";
+    Percentage = 0;
+    main_.SetSyncInProgress(true);
+    Repaint();
+
+    processorError_.clear();
+    try {
+        processor_ = CreateRequestProcessor(kRequestProcessorProgId);
+    } catch (const std::exception& e) {
+        processor_.reset();
+        processorError_ = e.what();
+    }
+    tmrStartSync.start();
+    main_.BeginLogSession(Biller.id);
+}
+
+void TSync::tmrStartSyncTimer() {
+    if (Confirming || Blocked) return;
+    TBusyGuard busy(*this);
+    tmrStartSync.stop();
+    Repaint();
+    Log("Starting QuickBooks.");
+    try {
+        if (!processor_) throw TQbError(processorError_.empty() ? "QuickBooks could not be started." : processorError_);
+        processor_->OpenConnection("", "Invara Desktop Manager");
+        Log("QuickBooks connection opened.");
+        SetQuickBooksAuthPreferences(*processor_);
+        Log("QuickBooks connection options set.");
+        QbConnected = true;
+    } catch (const std::exception& e) {
+        // Without a connection there is no session at the service to report to.
+        FailQuickBooksConnection(e.what());
+        FinishSync();
+        return;
+    }
+
+    bool reset = ResetFilePath;
+    ResetFilePath = false;
+    TSyncMode mode;
+    mode.Manual = Manual;
+    mode.PaymentNotifications = Biller.paymentnotify;
+    mode.PaymentsOnly = PaymentsOnly;
+    mode.SendInvoices = SendInvoices;
+    mode.PreviewInvoices = PreviewInvoices;
+    mode.HostedPartner = main_.App.HostedPartner;
+    std::string envelope = AuthenticateEnvelope(Biller.username, Biller.password,
+                                                TClientInfo::Current(main_.App.VersionText, main_.App.BuildNumber),
+                                                reset, mode);
+    LastRequest = envelope;
+    Log("Sending authentication request.", MaskPassword(envelope));
+    Post(envelope);
+}
+
+void TSync::FailQuickBooksConnection(const std::string& message) {
+    QbTicket.clear();
+    ErrorKind = ekGeneral;
+    if (IsAccessDenied(message)) {
+        ErrorKind = ekAccessNotGranted;
+        emit accessRepairWanted();
+    }
+    HadErrors = true;
+    ErrorText = "QB Error: " + message;
+    LastQbError = message;
+    if (ToLowerAscii(message).find("company data file is already open") != std::string::npos) OtherFileOpen = true;
+    Log("Unable to connect to QuickBooks.", message);
+}
+
+// An answer that matches none of its handler's cases would leave the session running for ever.
+void TSync::FailUnmatchedAnswer(const char* what) {
+    HadErrors = true;
+    ErrorText = std::string("Unexpected answer from the server (") + what + ").";
+    Log(ErrorText);
+    FinishSync();
+}
+
+void TSync::AsyncWebResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t value) {
+    TBusyGuard busy(*this);
+    bool failed = false;
+    switch (status) {
+    case wsFailed:
+        Log("Web response - Failed: Error #" + std::to_string(value));
+        failed = true;
+        break;
+    case wsStatusCode:
+        HttpStatus = value;
+        Log("Web response - Status code: " + std::to_string(value));
+        break;
+    case wsStatusText: Log("Web response - Status text: " + text); break;
+    case wsContentType: Log("Web response - Content type: " + text); break;
+    case wsContentLength: Log("Web response - Content length: " + std::to_string(value)); break;
+    case wsProgress: Log("Web response - Progress: " + std::to_string(value)); break;
+    case wsDone:
+        Log("Web response - Done");
+        failed = HttpStatus != 200;
+        break;
+    default: return;
+    }
+    if (Phase == phIdle && (failed || status == wsDone)) return; // the session has already ended
+    if (failed) {
+        HadErrors = true;
+        ErrorText = CommunicationFailed;
+        FinishSync();
+        return;
+    }
+    if (status != wsDone) return;
+
+    if (Phase == phServerErrorReport) {
+        FinishSync();
+        return;
+    }
+    if (!LooksLikeXml(text)) {
+        HadErrors = true;
+        ErrorText = ServerErrorReported;
+        if (main_.App.TestMode) {
+            main_.Prompts.ShowMessage(text);
+            if (Gone()) return;
+            // The session would otherwise stay started with nothing to end it.
+            FinishSync();
+            return;
+        }
+        SendServerErrorReport(text, "AsyncWebResponse - Non-XML Response");
+        return;
+    }
+    switch (Phase) {
+    case phAuthenticate: Process_Authenticate(text); break;
+    case phSendRequest: Process_SendRequest(text); break;
+    case phReceiveResponse: Process_ReceiveResponse(text); break;
+    case phReportError: SendCloseConnection(); break;
+    case phCloseConnection: Process_CloseConnection(text); break;
+    default: break;
+    }
+}
+
+void TSync::SendServerErrorReport(const std::string& serverResponse, const std::string& location) {
+    Phase = phServerErrorReport;
+    StatusText = "Sending server error report to customer service...";
+    Repaint();
+    std::vector<std::string> fields{
+        "MerchantID=" + Biller.id,
+        "BusinessName=" + FormEncode(Biller.name),
+        "Request=" + FormEncode(LastRequest),
+        "ServerResponse=" + FormEncode(serverResponse),
+    };
+    if (!location.empty()) fields.push_back("Location=" + FormEncode(location));
+    WebPost(main_.App.ReportErrorUrl, fields, FormContentType, {}, WebHandler(this, &TSync::AsyncWebResponse),
+            webOwner_);
+}
+
+void TSync::Process_Authenticate(const std::string& answer) {
+    Log("Processing authentication response.", answer);
+    TKvXML doc;
+    doc.Parse(answer);
+    const TKvXMLElement* body = SoapBody(doc);
+    if (!body) return FailUnmatchedAnswer("no soap:Body");
+
+    if (const TKvXMLElement* redirect = body->FindChild("redirect")) {
+        RedirectLabel = std::string(redirect->Text());
+        // Every biller uses the new endpoint from now on.
+        main_.App.SyncServiceUrl = main_.App.BaseUrl + RedirectLabel + "webservices/quickbooks.php";
+        main_.App.ServiceUrl = main_.App.BaseUrl + RedirectLabel + "webservices/service.php";
+        try {
+            if (processor_) processor_->CloseConnection();
+        } catch (const std::exception&) {
+        }
+        tmrStartSync.start();
+        return;
+    }
+    if (const TKvXMLElement* dmElement = body->FindChild("dm")) {
+        if (dmElement->PathText("disconnect") != "1") return FailUnmatchedAnswer("dm without disconnect");
+        if (const TKvXMLElement* message = dmElement->FindChild("after_sync_message")) {
+            ErrorText = std::string(message->Text());
+            Log(ErrorText);
+        }
+        HadErrors = true;
+        // The popup's own follow-up is not wanted here: the session ends either way.
+        if (const TKvXMLElement* popup = dmElement->FindChild("popup")) {
+            main_.Prompts.ShowServicePopup(ReadPopup(*popup));
+            if (Gone()) return;
+        }
+        FinishSync();
+        return;
+    }
+    const TKvXMLElement* result = body->FindPath("authenticateResponse/authenticateResult");
+    if (!result) return FailUnmatchedAnswer("no authenticateResult");
+    ServerTicket = result->ChildAt(0) ? std::string(result->ChildAt(0)->Text()) : std::string();
+    CompanyFilePath = result->ChildAt(1) ? std::string(result->ChildAt(1)->Text()) : std::string();
+    if (CompanyFilePath == "nvu") {
+        AuthFailed = HadErrors = true;
+        ErrorText = "Server authentication failed. Invalid user name or password.";
+        Log(ErrorText);
+        FinishSync();
+        return;
+    }
+    Log("Server authentication successful.", "Server session: " + ServerTicket + "\r\nFile path: " +
+                                                 CompanyFilePath + "\r\nQuickBooks ticket: " + QbTicket);
+    std::error_code ec;
+    if (!CompanyFilePath.empty() && !std::filesystem::exists(CompanyFilePath, ec)) {
+        HadErrors = FileNotFound = true;
+        ErrorText = "QuickBooks company file not found.";
+        Log(ErrorText);
+        FinishSync();
+        return;
+    }
+    StatusDetail = "Opening QuickBooks company file...";
+    Repaint();
+    try {
+        QbTicket = processor_->BeginSession(CompanyFilePath, main_.Options.multiuser ? kQbFileOpenMultiUser
+                                                                                      : kQbFileOpenDoNotCare);
+    } catch (const std::exception& e) {
+        FailQuickBooksConnection(e.what());
+        SendReportError();
+        return;
+    }
+    SendRequestXML();
+}
+
+void TSync::SendRequestXML() {
+    Phase = phSendRequest;
+    StatusText = "Getting request from Invara";
+    std::string file;
+    int major = 0, minor = 0;
+    try {
+        file = processor_->GetCurrentCompanyFileName(QbTicket);
+        major = processor_->MajorVersion();
+        minor = processor_->MinorVersion();
+    } catch (const std::exception& e) {
+        FailQuickBooksConnection(e.what());
+        SendReportError();
+        return;
+    }
+    std::string envelope = SendRequestEnvelope(ServerTicket, file, major, minor);
+    LastRequest = envelope;
+    Log("Asking server to send a request.", envelope);
+    Post(envelope);
+}
+
+void TSync::SendChosenInvoices() {
+    Phase = phSendRequest;
+    StatusText = "Sending invoices to Invara";
+    StatusDetail = "Sending list of invoices to Invara.";
+    std::string envelope = ChosenInvoicesEnvelope(ServerTicket, ChosenInvoices);
+    ChosenInvoices.clear();
+    LastRequest = envelope;
+    Log("Sending list of chosen invoices to send.", envelope);
+    Post(envelope);
+}
+
+bool TSync::ShowServicePopup(const TKvXMLElement* dmElement) {
+    const TKvXMLElement* popup = dmElement ? dmElement->FindChild("popup") : nullptr;
+    if (!popup) return false;
+    TPopupSpec spec = ReadPopup(*popup);
+    main_.Prompts.ShowServicePopup(spec);
+    if (Gone()) return true;
+    if (spec.SendRequestAgain) {
+        SendRequestXML();
+        return true;
+    }
+    SendCloseConnection();
+    return false;
+}
+
+void TSync::Process_SendRequest(const std::string& answer) {
+    Log("Received a SendRequest response from the server.", answer);
+    TKvXML doc;
+    doc.Parse(answer);
+    const TKvXMLElement* body = SoapBody(doc);
+    if (!body) return FailUnmatchedAnswer("no soap:Body");
+
+    bool acted = false;
+    if (const TKvXMLElement* dmElement = body->FindChild("dm")) {
+        if (const TKvXMLElement* message = dmElement->FindChild("client_message")) {
+            if (!message->Text().empty()) {
+                StatusDetail = std::string(message->Text());
+                Repaint();
+            }
+        }
+        if (dmElement->PathText("send_request_again") == "1") {
+            SendRequestXML();
+            return;
+        }
+        if (dmElement->FindChild("unsent_invoices")) {
+            // Until the review exists the session goes on as its Cancel button does: no
+            // invoice is chosen and nothing is sent.
+            PreviewInvoices = false;
+            ChosenInvoices.clear();
+            if (Phase != phIdle) SendChosenInvoices();
+            acted = true;
+        }
+        if (dmElement->FindChild("popup")) {
+            if (acted) {
+                // Both would post a request; the chosen invoices go first and the popup is only shown.
+                main_.Prompts.ShowServicePopup(ReadPopup(*dmElement->FindChild("popup")));
+                return;
+            }
+            // Either a request for a request or the closing of the connection is under way.
+            ShowServicePopup(dmElement);
+            return;
+        }
+        if (acted) return;
+    }
+    const TKvXMLElement* result = body->FindPath("sendRequestXMLResponse/sendRequestXMLResult");
+    if (!result) return FailUnmatchedAnswer("no sendRequestXMLResult");
+
+    StatusText = "Sending request to QuickBooks";
+    Log(StatusText);
+    const std::string request = HtmlUnescape(result->Text());
+    std::string response;
+    try {
+        response = processor_->ProcessRequest(QbTicket, request);
+    } catch (const TQbError& e) {
+        std::string location =
+            e.IsComError()
+                ? "Process_SendRequest - QB ProcessRequest COM Error - Error Code: \"" + std::to_string(e.Code()) +
+                      "\" - Error Message: \"" + e.what() + "\""
+                : std::string("Process_SendRequest - QB ProcessRequest Error - Error Message: \"") + e.what() + "\"";
+        ErrorKind = ekProcessRequestFailed;
+        HadErrors = true;
+        SendServerErrorReport(request, location);
+        return;
+    } catch (const std::exception& e) {
+        ErrorKind = ekProcessRequestFailed;
+        HadErrors = true;
+        SendServerErrorReport(request, std::string("Process_SendRequest - QB ProcessRequest Error - Error Message: \"") +
+                                           e.what() + "\"");
+        return;
+    }
+    StatusText = "Sending response to Invara";
+    Phase = phReceiveResponse;
+    std::string envelope = ReceiveResponseEnvelope(ServerTicket, response);
+    Log("Sending response to the server.", envelope);
+    Post(envelope);
+}
+
+void TSync::Process_ReceiveResponse(const std::string& answer) {
+    Log("Received a ReceiveResponse response from the server.", answer);
+    TKvXML doc;
+    doc.Parse(answer);
+    const TKvXMLElement* body = SoapBody(doc);
+    const TKvXMLElement* result = body ? body->FindPath("receiveResponseXMLResponse/receiveResponseXMLResult") : nullptr;
+    if (!result) return FailUnmatchedAnswer("no receiveResponseXMLResult");
+    Percentage = ReadPercentage(result->Text());
+    Log("Session percentage: " + std::to_string(Percentage));
+    if (Percentage >= 100) {
+        SendCloseConnection();
+        return;
+    }
+    Repaint();
+    SendRequestXML();
+}
+
+void TSync::SendCloseConnection() {
+    Phase = phCloseConnection;
+    Percentage = 100;
+    StatusText = "Closing connection.";
+    Repaint();
+    std::string envelope = CloseConnectionEnvelope(ServerTicket);
+    LastRequest = envelope;
+    Log("Telling server to close connection.", envelope);
+    Post(envelope);
+}
+
+void TSync::Process_CloseConnection(const std::string& answer) {
+    CloseReceived = true;
+    // The smart sync settings of the answer come with smart sync.
+    (void)answer;
+    FinishSync();
+}
+
+void TSync::SendReportError() {
+    Phase = phReportError;
+    Percentage = 100;
+    StatusText = "Reporting error.";
+    Repaint();
+    std::string envelope = ReportErrorEnvelope(ServerTicket, LastQbError);
+    LastRequest = envelope;
+    Log("Reporting error to server.", envelope);
+    Post(envelope);
+}
+
+void TSync::FinishSync() {
+    TBusyGuard busy(*this);
+    Phase = phIdle;
+    tmrStartSync.stop();
+    if (processor_) {
+        try {
+            if (!QbTicket.empty()) processor_->EndSession(QbTicket);
+        } catch (const std::exception&) {
+        }
+        try {
+            if (QbConnected) processor_->CloseConnection();
+        } catch (const std::exception&) {
+        }
+    }
+    ReleaseProcessor();
+    QbTicket.clear();
+    main_.SetSyncInProgress(false);
+    QbConnected = false;
+    Biller.lastsync = main_.Now();
+    main_.EndLogSession(HadErrors);
+    Repaint();
+
+    if (AuthFailed) {
+        std::optional<TCredentials> fresh =
+            main_.Prompts.AskCredentials(Biller.name, {Biller.username, Biller.password});
+        if (Gone()) return;
+        if (fresh) {
+            Biller.username = fresh->UserName;
+            Biller.password = fresh->Password;
+            StartSync(false, false, false);
+        }
+    } else if (FileNotFound) {
+        TFileNotFoundChoice choice = main_.Prompts.AskCompanyFileNotFound(CompanyFilePath, Biller.name, Biller.id);
+        if (Gone()) return;
+        switch (choice) {
+        case TFileNotFoundChoice::Disable:
+            Biller.autosync = false;
+            Biller.paymentnotify = false;
+            Repaint();
+            break;
+        case TFileNotFoundChoice::Remove:
+            main_.RequestRemoveBiller(this);
+            break;
+        case TFileNotFoundChoice::Link:
+            ResetFilePath = true;
+            StartSync(false, false, false);
+            break;
+        case TFileNotFoundChoice::None: break;
+        }
+    } else if (PaymentsOnlyPending) {
+        PaymentsOnlyPending = false;
+        StartSync(true, false, false);
+    }
+    if (Gone()) return;
+
+    if (Manual && HadErrors) {
+        if (OtherFileOpen) main_.Prompts.ShowError(OtherFileOpenMessage);
+        else if (ErrorText.find("modal dialog box") != std::string::npos) main_.Prompts.ShowError(ModalDialogMessage);
+        if (Gone()) return;
+    }
+    Manual = false;
+    emit sessionFinished();
+    main_.ContinueSyncAll(this);
+}
+
+void TSync::CloseQuickBooksOnExit() {
+    tmrStartSync.stop();
+    if (QbConnected && processor_) {
+        try {
+            if (!QbTicket.empty()) processor_->EndSession(QbTicket);
+            processor_->CloseConnection();
+        } catch (const std::exception&) {
+        }
+        QbTicket.clear();
+        main_.EndLogSession(HadErrors);
+    }
+    QbConnected = false;
+    ReleaseProcessor();
+}
+
+} // namespace dm

@@ -1,0 +1,130 @@
+#pragma once
+
+// One biller and its synchronisation sessions. A session is a state machine driven by the
+// answers of the sync endpoint and by timers, all on the main thread: QuickBooks is opened,
+// the service authenticates, requests and answers pass between the service and QuickBooks
+// until the service reports completion, and both sides are closed.
+
+#include "engine/Settings.h"
+#include "net/Web.h"
+#include "qb/RequestProcessor.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace dm {
+
+class TMainEngine;
+class TKvXML;
+class TKvXMLElement;
+
+class TSync : public QObject {
+    Q_OBJECT
+public:
+    // Phase values.
+    static constexpr int phIdle = 0;
+    static constexpr int phAuthenticate = 100;
+    static constexpr int phSendRequest = 200;
+    static constexpr int phReceiveResponse = 300;
+    static constexpr int phReportError = 350;
+    static constexpr int phCloseConnection = 400;
+    static constexpr int phServerErrorReport = 500;
+
+    // ErrorKind values.
+    static constexpr int ekGeneral = 0;
+    static constexpr int ekAccessNotGranted = 1;
+    static constexpr int ekProcessRequestFailed = 2;
+
+    TSync(TMainEngine& main, BillerRecord biller, QObject* parent = nullptr);
+    ~TSync() override;
+
+    BillerRecord Biller;
+
+    // Session state, read by the views and the summaries.
+    int Phase = phIdle;
+    bool Manual = false;
+    bool PaymentsOnly = false, SendInvoices = false, PreviewInvoices = false;
+    bool PaymentsOnlyPending = false;
+    bool QbConnected = false;
+    std::string QbTicket;
+    std::string ServerTicket;
+    std::string CompanyFilePath;
+    bool ResetFilePath = false;
+    bool HadErrors = false;
+    std::string ErrorText;
+    int ErrorKind = ekGeneral;
+    bool OtherFileOpen = false, FileNotFound = false, AuthFailed = false;
+    std::string LastQbError;
+    std::string LastRequest;
+    int HttpStatus = 0;
+    int Percentage = 0;
+    std::string StatusText;
+    std::string StatusDetail;
+    std::string RedirectLabel;
+    bool CloseReceived = false;
+    std::string ChosenInvoices;
+
+    // Set by the account confirmation.
+    bool Confirming = false;
+    bool Blocked = false;
+    bool SyncAfterConfirm = false;
+    bool DelaySendingInvoices = false;
+
+    QTimer tmrStartSync;
+
+    void StartSync(bool paymentsOnly, bool sendInvoices, bool previewInvoices);
+    // The Sync button; fromButton false when called by the program (no message then).
+    void btnSyncNowClick(bool fromButton);
+    void FinishSync();
+    void CloseQuickBooksOnExit();
+
+    // The handler of every web request of a session.
+    void AsyncWebResponse(std::int32_t requestId, WebStatus status, const std::string& text, std::int32_t value);
+    void SendServerErrorReport(const std::string& serverResponse, const std::string& location);
+
+    // The frame name, "sync" + the main window's counter.
+    std::string FrameName;
+    // True while a call of this frame is on the stack (a prompt may be open inside it).
+    bool Busy() const { return busy_ > 0; }
+    bool RemovePending = false;
+
+signals:
+    // Something shown changed: repaint.
+    void changed();
+    // A session ended (after its follow-ups).
+    void sessionFinished();
+    // QuickBooks refused access to the company file: the access repair may start.
+    void accessRepairWanted();
+
+private:
+    friend class TBusyGuard;
+    void tmrStartSyncTimer();
+    void Process_Authenticate(const std::string& answer);
+    void Process_SendRequest(const std::string& answer);
+    void Process_ReceiveResponse(const std::string& answer);
+    void Process_CloseConnection(const std::string& answer);
+    void SendRequestXML();
+    void SendChosenInvoices();
+    bool ShowServicePopup(const TKvXMLElement* dm);
+    void SendCloseConnection();
+    void SendReportError();
+    void FailQuickBooksConnection(const std::string& message);
+    void FailUnmatchedAnswer(const char* what);
+    void Post(const std::string& envelope);
+    void Log(const std::string& message, const std::string& details = {});
+    void Repaint() { emit changed(); }
+    void ReleaseProcessor();
+    bool Gone() const { return RemovePending; }
+
+    TMainEngine& main_;
+    TWebOwner webOwner_;
+    std::unique_ptr<TRequestProcessor> processor_;
+    std::string processorError_; // why the processor could not be created
+    int busy_ = 0;
+};
+
+} // namespace dm
