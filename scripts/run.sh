@@ -1,13 +1,43 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the agent against the local
-# environment with a fresh storage folder. Without a display the agent runs headless and
-# prints what it did.
+# The main job: installs what is missing, builds, then runs the whole system on this machine:
+# the local service with its demo scenario, the QuickBooks stand-in with the demo company file
+# open, and the agent with a fresh storage folder holding the demo biller, which it
+# synchronises. Without a display the agent runs headless and prints what it did.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
+bin=$PWD/build/bin
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/storage"
+service_pid=""
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
-./build/bin/invara-desktop-manager -headless -localtest "-storage=$work/storage" "$@"
+export INVARA_QB_HOME="$work/quickbooks"
+"$bin/invara-qbsim" demo
+
+"$bin/invara-testservice" --port 0 >"$work/service.out" 2>"$work/service.log" &
+service_pid=$!
+for _ in $(seq 1 100); do
+  grep -q "listening" "$work/service.out" 2>/dev/null && break
+  sleep 0.1
+done
+url=$(grep -o 'http://[^ ]*' "$work/service.out" | head -n 1)
+[ -n "$url" ] || { echo "the local service did not start"; cat "$work/service.log"; exit 1; }
+echo "Local service at $url"
+
+mkdir -p "$work/storage"
+# The demo biller: user "demo", password "demo" (stored encoded, as the agent stores it).
+cat >"$work/storage/invdesk.xml" <<'XML'
+<?xml version="1.0"?><mvt><businesslist><business><type>qbd</type><name>Demo Co</name><id>1001</id><username>demo</username><token>313931-303151-3153</token></business></businesslist></mvt>
+XML
+
+status=0
+"$bin/invara-desktop-manager" -headless -syncall -localtest "-baseurl=$url" "-storage=$work/storage" "$@" || status=$?
+echo
+echo "Activity log ($work/storage/log.txt), first lines:"
+head -n 12 "$work/storage/log.txt" | cut -c1-160
+exit $status

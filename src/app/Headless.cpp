@@ -104,6 +104,7 @@ int RunHeadless(TAppState& state) {
         }
     };
     QObject::connect(&engine, &TMainEngine::sessionFinished, [&](TSync* frame) {
+        if (engine.SyncInProgress()) return; // a follow-up session of the same biller runs on
         std::string line = "Biller " + frame->Biller.id + " - " + frame->Biller.name + ": ";
         if (frame->HadErrors) {
             ++failures;

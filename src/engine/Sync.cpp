@@ -119,7 +119,7 @@ void TSync::tmrStartSyncTimer() {
     Log("Starting QuickBooks.");
     try {
         if (!processor_) throw TQbError(processorError_.empty() ? "QuickBooks could not be started." : processorError_);
-        processor_->OpenConnection("", "Invara Desktop Manager");
+        processor_->OpenConnection("", std::string(kQbApplicationName));
         Log("QuickBooks connection opened.");
         SetQuickBooksAuthPreferences(*processor_);
         Log("QuickBooks connection options set.");
@@ -496,43 +496,41 @@ void TSync::FinishSync() {
     main_.EndLogSession(HadErrors);
     Repaint();
 
+    // A follow-up may remove the biller (its removal waits until this call returns); the
+    // all-biller run goes on either way.
     if (AuthFailed) {
         std::optional<TCredentials> fresh =
             main_.Prompts.AskCredentials(Biller.name, {Biller.username, Biller.password});
-        if (Gone()) return;
-        if (fresh) {
+        if (fresh && !Gone()) {
             Biller.username = fresh->UserName;
             Biller.password = fresh->Password;
             StartSync(false, false, false);
         }
     } else if (FileNotFound) {
         TFileNotFoundChoice choice = main_.Prompts.AskCompanyFileNotFound(CompanyFilePath, Biller.name, Biller.id);
-        if (Gone()) return;
-        switch (choice) {
-        case TFileNotFoundChoice::Disable:
-            Biller.autosync = false;
-            Biller.paymentnotify = false;
-            Repaint();
-            break;
-        case TFileNotFoundChoice::Remove:
-            main_.RequestRemoveBiller(this);
-            break;
-        case TFileNotFoundChoice::Link:
-            ResetFilePath = true;
-            StartSync(false, false, false);
-            break;
-        case TFileNotFoundChoice::None: break;
+        if (!Gone()) {
+            switch (choice) {
+            case TFileNotFoundChoice::Disable:
+                Biller.autosync = false;
+                Biller.paymentnotify = false;
+                Repaint();
+                break;
+            case TFileNotFoundChoice::Remove: main_.RequestRemoveBiller(this); break;
+            case TFileNotFoundChoice::Link:
+                ResetFilePath = true;
+                StartSync(false, false, false);
+                break;
+            case TFileNotFoundChoice::None: break;
+            }
         }
     } else if (PaymentsOnlyPending) {
         PaymentsOnlyPending = false;
         StartSync(true, false, false);
     }
-    if (Gone()) return;
 
-    if (Manual && HadErrors) {
+    if (Manual && HadErrors && !Gone()) {
         if (OtherFileOpen) main_.Prompts.ShowError(OtherFileOpenMessage);
         else if (ErrorText.find("modal dialog box") != std::string::npos) main_.Prompts.ShowError(ModalDialogMessage);
-        if (Gone()) return;
     }
     Manual = false;
     emit sessionFinished();
