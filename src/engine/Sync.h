@@ -68,11 +68,28 @@ public:
     bool CloseReceived = false;
     std::string ChosenInvoices;
 
-    // Set by the account confirmation.
+    // The account confirmation.
     bool Confirming = false;
+    bool Confirmed = false;
     bool Blocked = false;
+    std::string BlockedText; // shown in place of the status while blocked
     bool SyncAfterConfirm = false;
+    bool SaveAfterConfirm = false;
     bool DelaySendingInvoices = false;
+
+    // Which of the Login, Sync, Options and Remove buttons the strip shows. During a session
+    // Sync and Remove are shown disabled (ButtonsEnabled).
+    enum class TButtonLayout {
+        Confirming, // none
+        Confirmed,  // all four, and the login hint
+        Suspended,  // Login, and Remove at the right edge
+        Canceled,   // Remove at the right edge
+    };
+    TButtonLayout Layout = TButtonLayout::Confirming;
+    bool ButtonsEnabled() const { return Phase == phIdle; }
+
+    // Smart sync: seconds left until the next check.
+    int SmartSyncCountdown = 0;
 
     QTimer tmrStartSync;
 

@@ -24,6 +24,8 @@ enum class TFileNotFoundChoice {
     Link,    // forget the stored path and link to the file open in QuickBooks
 };
 
+enum class TAnswer { Yes, No, Cancel };
+
 class TUserPrompts {
 public:
     virtual ~TUserPrompts() = default;
@@ -31,6 +33,15 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // The same with the error icon.
     virtual void ShowError(const std::string& text) { ShowMessage(text); }
+    // A question with Yes and No; the safe answer is No.
+    virtual bool AskYesNo(const std::string& question) { return false; }
+    // A question with Yes, No and Cancel; the safe answer is Cancel.
+    virtual TAnswer AskYesNoCancel(const std::string& question) { return TAnswer::Cancel; }
+    // The service did not accept the stored password: a new one, or nothing when cancelled.
+    virtual std::optional<std::string> AskPassword(const std::string& businessName, const std::string& billerId,
+                                                   const std::string& userName) {
+        return std::nullopt;
+    }
     // The service rejected the user name or password; new ones, or nothing when cancelled.
     virtual std::optional<TCredentials> AskCredentials(const std::string& businessName,
                                                        const TCredentials& current) = 0;
