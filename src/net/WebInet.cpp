@@ -1,0 +1,370 @@
+#include "net/WebInet.h"
+
+#include "net/WebDispatcher.h"
+
+#include <curl/curl.h>
+
+
+#include <cerrno>
+#include <chrono>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace dm {
+
+namespace {
+
+constexpr long ReadChunk = 10240;
+
+// Numbers as the Windows Internet functions report them (ERROR_INTERNET_*): users read them out
+// to support from "Error #N" messages, so they keep their meaning across platforms.
+constexpr std::int32_t ErrTimeout = 12002;
+constexpr std::int32_t ErrInternal = 12004;
+constexpr std::int32_t ErrInvalidUrl = 12005;
+constexpr std::int32_t ErrUnrecognizedScheme = 12006;
+constexpr std::int32_t ErrNameNotResolved = 12007;
+constexpr std::int32_t ErrCannotConnect = 12029;
+constexpr std::int32_t ErrConnectionAborted = 12030;
+constexpr std::int32_t ErrConnectionReset = 12031;
+constexpr std::int32_t ErrInvalidCa = 12045;
+constexpr std::int32_t ErrInvalidServerResponse = 12152;
+constexpr std::int32_t ErrRedirectFailed = 12156;
+constexpr std::int32_t ErrSecurityChannel = 12157;
+
+std::string_view TrimLine(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    return s;
+}
+
+std::int32_t ParseInt32(std::string_view s) {
+    std::int64_t v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || v < 0 || v > std::numeric_limits<std::int32_t>::max())
+        return 0;
+    return static_cast<std::int32_t>(v);
+}
+
+bool EqualsLower(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
+    static_cast<TWebInet*>(user)->OnHeaderLine(std::string_view(data, size * count));
+    return size * count;
+}
+
+size_t WriteCallback(char* data, size_t size, size_t count, void* user) {
+    return static_cast<TWebInet*>(user)->OnBody(data, size * count) ? size * count : 0;
+}
+
+int ProgressCallback(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    return static_cast<TWebInet*>(user)->OnProgress(received, sent) ? 0 : 1;
+}
+
+std::string FileError(const char* what, const std::string& path, int err) {
+    return std::string(what) + " \"" + path + "\". " + std::strerror(err);
+}
+
+struct TCurl {
+    CURL* handle = curl_easy_init();
+    curl_slist* headers = nullptr;
+    ~TCurl() {
+        if (handle) curl_easy_cleanup(handle);
+        curl_slist_free_all(headers);
+    }
+};
+
+// What every request of the normal stack shares.
+void Configure(TCurl& c, TWebInet* inet, const std::string& url, const char* agent, const TWebOptions& options) {
+    CURL* h = c.handle;
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_USERAGENT, agent);
+    // The status text exists only in HTTP/1.x.
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // One progress notification per chunk, as the handlers were written for.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, ReadChunk);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    if (!options.CaFile.empty()) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, options.CaFile.c_str());
+        curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+    }
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, HeaderCallback);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, inet);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteCallback);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, inet);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, ProgressCallback);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, inet);
+    // A fresh connection per request (the easy handle's own cache dies with it): a pooled
+    // connection saved nothing against loopback servers and kept their stop waiting for it.
+    // libcurl's own additions go: the agent sends no header of its own but the content type.
+    // Without "Expect:" a large POST waits a second for a "100 Continue" many servers never send.
+    c.headers = curl_slist_append(c.headers, "Expect:");
+    c.headers = curl_slist_append(c.headers, "Accept:");
+}
+
+} // namespace
+
+std::int32_t WebErrorNumber(int curlCode) {
+    switch (static_cast<CURLcode>(curlCode)) {
+    case CURLE_OK: return 0;
+    case CURLE_UNSUPPORTED_PROTOCOL: return ErrUnrecognizedScheme;
+    case CURLE_URL_MALFORMAT: return ErrInvalidUrl;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST: return ErrNameNotResolved;
+    case CURLE_COULDNT_CONNECT: return ErrCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT: return ErrTimeout;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE: return ErrInvalidCa;
+    case CURLE_SSL_CONNECT_ERROR: return ErrSecurityChannel;
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY: return ErrInvalidServerResponse;
+    case CURLE_PARTIAL_FILE: return ErrConnectionAborted;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR: return ErrConnectionReset;
+    case CURLE_TOO_MANY_REDIRECTS: return ErrRedirectFailed;
+    default: return ErrInternal;
+    }
+}
+
+TWebInet::~TWebInet() {
+    if (OutputStream) std::fclose(OutputStream);
+}
+
+void TWebInet::Execute() {
+    if (Method == "GET")
+        GetAttempt();
+    else if (Options.AlternateConnection)
+        AltPostAttempt();
+    else
+        PostAttempt();
+}
+
+bool TWebInet::OnProgress(std::int64_t received, std::int64_t sent) {
+    // The receive time-out counts from the last byte that moved either way. libcurl's own
+    // low-speed limit averages over five seconds and so lets a stalled upload run that much longer.
+    auto now = std::chrono::steady_clock::now();
+    if (received != lastReceived_ || sent != lastSent_ || lastActivity_ == std::chrono::steady_clock::time_point()) {
+        lastReceived_ = received;
+        lastSent_ = sent;
+        lastActivity_ = now;
+    } else if (now - lastActivity_ > ReceiveTimeoutOf(Options)) {
+        timedOut_ = true;
+        return false;
+    }
+    return !Stopped();
+}
+
+void TWebInet::Abort() {
+    aborted_ = true;
+    std::lock_guard lock(abortMutex_);
+    if (multi_) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+    if (stopAlt_) stopAlt_();
+}
+
+void TWebInet::Queue(WebStatus status, std::string text, std::int32_t value) {
+    pending_.push_back({status, std::move(text), value});
+}
+
+bool TWebInet::Flush() {
+    if (Stopped()) pending_.clear();
+    if (pending_.empty()) return !Stopped();
+    bool open = dispatcher_->Deliver([&] {
+        for (auto& n : pending_) {
+            if (!Owner.Alive()) {
+                ownerGone_ = true;
+                return;
+            }
+            if (dispatcher_->Closing()) return;
+            if (OnResponse) OnResponse(RequestId, n.status, n.text, n.value);
+        }
+    });
+    pending_.clear();
+    if (!open) aborted_ = true; // the program is closing
+    return !Stopped();
+}
+
+void TWebInet::Fail(const std::string& text, std::int32_t value) {
+    Queue(wsFailed, text, value);
+    Flush();
+}
+
+void TWebInet::OnHeaderLine(std::string_view line) {
+    line = TrimLine(line);
+    if (line.substr(0, 5) == "HTTP/") {
+        // Every response (a redirect, a proxy's CONNECT answer) starts afresh; the last one counts.
+        HttpContentLength = 0;
+        HttpContentType.clear();
+        auto sp = line.find(' ');
+        std::string_view rest = sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1);
+        auto sp2 = rest.find(' ');
+        HttpStatusCode = ParseInt32(rest.substr(0, sp2));
+        HttpStatusText = sp2 == std::string_view::npos ? std::string() : std::string(TrimLine(rest.substr(sp2 + 1)));
+        return;
+    }
+    auto colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+    auto name = TrimLine(line.substr(0, colon));
+    auto value = TrimLine(line.substr(colon + 1));
+    if (EqualsLower(name, "content-type"))
+        HttpContentType = value;
+    else if (EqualsLower(name, "content-length"))
+        HttpContentLength = ParseInt32(value);
+}
+
+bool TWebInet::QueueHeaders() {
+    if (headersQueued_) return fileError_.empty();
+    headersQueued_ = true;
+    if (Method != "GET") {
+        Queue(wsStatusCode, std::string(), HttpStatusCode);
+        Queue(wsStatusText, HttpStatusText, 0);
+        Queue(wsContentType, HttpContentType, 0);
+    }
+    Queue(wsContentLength, std::string(), HttpContentLength);
+    if (Method == "GET" && !OutputFile.empty()) {
+        OutputStream = std::fopen(OutputFile.c_str(), "wb");
+        if (!OutputStream) {
+            fileErrno_ = errno;
+            fileError_ = FileError("Cannot create file", OutputFile, fileErrno_);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TWebInet::OnBody(const char* data, std::size_t size) {
+    if (!QueueHeaders()) return false;
+    if (OutputStream) {
+        if (size > 0 && std::fwrite(data, 1, size, OutputStream) != size) {
+            fileErrno_ = errno;
+            fileError_ = FileError("Cannot write file", OutputFile, fileErrno_);
+            return false;
+        }
+    } else {
+        ResponseBody.append(data, size);
+    }
+    total_ += static_cast<std::int64_t>(size);
+    Queue(wsProgress, std::string(), static_cast<std::int32_t>(total_));
+    return !Stopped();
+}
+
+int TWebInet::Perform(void* curl) {
+    // The easy handle runs inside a multi handle of its own only so that Abort can wake the
+    // wait at once; an exit would otherwise wait for the next progress call, up to a second.
+    CURLM* multi = curl_multi_init();
+    if (!multi) return CURLE_OUT_OF_MEMORY;
+    curl_multi_add_handle(multi, curl);
+    {
+        std::lock_guard lock(abortMutex_);
+        multi_ = multi;
+    }
+    int running = 1;
+    CURLMcode mc = CURLM_OK;
+    while (running && !aborted_ && mc == CURLM_OK) {
+        mc = curl_multi_perform(multi, &running);
+        if (!running || mc != CURLM_OK) break;
+        // What this pass read is delivered before the thread waits for the network again; what
+        // the last pass read goes with the final notifications. Each trip to the main thread costs
+        // two thread wake-ups, which is most of what a small request costs.
+        if (!Flush()) break;
+        mc = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    // Left before the end (stopped, or a multi failure): nothing was finished.
+    CURLcode code = mc != CURLM_OK ? CURLE_FAILED_INIT : CURLE_ABORTED_BY_CALLBACK;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+        if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+    {
+        std::lock_guard lock(abortMutex_);
+        multi_ = nullptr;
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+    return timedOut_ ? CURLE_OPERATION_TIMEDOUT : code;
+}
+
+void TWebInet::GetAttempt() {
+    TCurl c;
+    if (!c.handle) {
+        Fail("GET: Unable to create WININET session.", 0);
+        return;
+    }
+    // GET goes the way the system is set up, whatever the proxy option says.
+    Configure(c, this, Url, GetAgent, Options);
+    curl_easy_setopt(c.handle, CURLOPT_HTTPHEADER, c.headers);
+    auto code = static_cast<CURLcode>(Perform(c.handle));
+    // An empty body never reached the write callback: the headers (and the file) come now.
+    if (code == CURLE_OK) QueueHeaders();
+    if (Stopped()) return;
+    if (!fileError_.empty()) {
+        Fail(fileError_, fileErrno_);
+        return;
+    }
+    if (code != CURLE_OK) {
+        // A transfer broken after the headers is a failure too: a cut-off installer is not "done".
+        Fail("GET: Unable to connect to server.", WebErrorNumber(code));
+        return;
+    }
+    // The read that finds the end reports the total once more.
+    Queue(wsProgress, std::string(), static_cast<std::int32_t>(total_));
+    if (OutputStream) {
+        bool closed = std::fclose(OutputStream) == 0;
+        int err = errno;
+        OutputStream = nullptr;
+        if (!closed) {
+            Fail(FileError("Cannot write file", OutputFile, err), err);
+            return;
+        }
+    }
+    Queue(wsDone, OutputFile.empty() ? std::move(ResponseBody) : OutputFile, static_cast<std::int32_t>(total_));
+    Flush();
+}
+
+void TWebInet::PostAttempt() {
+    TUrlParts parts = SplitUrl(Url);
+    int port = ParseInt32(parts.Port);
+    if (parts.Host.empty() || port <= 0 || port > 65535) {
+        Fail("POST: Unable to connect to server.", ErrInvalidUrl);
+        return;
+    }
+    TCurl c;
+    if (!c.handle) {
+        Fail("POST: Unable to create WININET session.", 0);
+        return;
+    }
+    std::string url = std::string(parts.Secure ? "https://" : "http://") + parts.Host + ":" +
+                      std::to_string(port) + parts.Path;
+    Configure(c, this, url, PostAgent, Options);
+    if (!Options.UseDefaultProxy) curl_easy_setopt(c.handle, CURLOPT_NOPROXY, "*");
+    c.headers = curl_slist_append(c.headers, ("Content-Type: " + ContentType).c_str());
+    curl_easy_setopt(c.handle, CURLOPT_HTTPHEADER, c.headers);
+    curl_easy_setopt(c.handle, CURLOPT_POST, 1L);
+    curl_easy_setopt(c.handle, CURLOPT_POSTFIELDS, Body.data());
+    curl_easy_setopt(c.handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Body.size()));
+    auto code = static_cast<CURLcode>(Perform(c.handle));
+    if (Stopped()) return;
+    if (code == CURLE_URL_MALFORMAT) {
+        Fail("POST: Unable to formulate URL.", ErrInvalidUrl);
+        return;
+    }
+    if (code != CURLE_OK) {
+        Fail("POST: Send request failed.", WebErrorNumber(code));
+        return;
+    }
+    QueueHeaders();
+    Queue(wsProgress, std::string(), static_cast<std::int32_t>(total_));
+    Queue(wsDone, std::move(ResponseBody), static_cast<std::int32_t>(total_));
+    Flush();
+}
+
+} // namespace dm
