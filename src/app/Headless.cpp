@@ -7,10 +7,12 @@
 #include "engine/UserPrompts.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
 #include <deque>
+#include <functional>
 
 namespace dm {
 
@@ -83,42 +85,67 @@ int RunHeadless(TAppState& state) {
         std::printf("  [%s] %s\n", current.c_str(), message.c_str());
         std::fflush(stdout);
     });
+    // Local loops: quitting the application's own loop would also shut the transport down.
+    QEventLoop loop;
+    QObject::connect(&engine, &TMainEngine::syncAllChanged, [&] {
+        if (!engine.SyncAllProgress.empty()) std::printf("%s\n", engine.SyncAllProgress.c_str());
+        if (!engine.SyncAllActive) loop.quit();
+    });
+    QObject::connect(&engine, &TMainEngine::billerActivated, [&](TSync* frame) { current = frame->Biller.name; });
+
+    // Every account is confirmed before anything runs, as the window would show it.
+    auto confirming = [&] {
+        for (TSync* frame : engine.Billers())
+            if (frame->Confirming) return true;
+        return false;
+    };
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!confirming()) loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    poll.stop();
+    for (TSync* frame : engine.Billers()) {
+        if (frame->Blocked)
+            std::printf("Biller %s - %s: %s\n", frame->Biller.id.c_str(), frame->Biller.name.c_str(),
+                        OneLine(frame->BlockedText).c_str());
+        else
+            std::printf("Biller %s - %s: account confirmed\n", frame->Biller.id.c_str(), frame->Biller.name.c_str());
+    }
+
+    if (syncAll) {
+        // No question and the review on: the review answers as its Cancel button, so nothing is
+        // sent that nobody chose.
+        QTimer::singleShot(0, [&] { engine.SyncAll(false, true); });
+        loop.exec();
+    } else {
+        TSync* frame = queue.front();
+        current = frame->Biller.name;
+        QObject::connect(&engine, &TMainEngine::sessionFinished, [&](TSync*) {
+            if (!engine.SyncInProgress()) loop.quit();
+        });
+        frame->StartSync(false, false, true);
+        if (frame->Phase != TSync::phIdle || frame->SyncAfterConfirm) loop.exec();
+    }
 
     int failures = 0;
-    std::vector<std::string> summary;
-    std::function<void()> next = [&] {
-        if (queue.empty()) {
-            QCoreApplication::exit(0);
-            return;
-        }
-        TSync* frame = queue.front();
-        queue.pop_front();
-        current = frame->Biller.name;
-        std::printf("Synchronising biller %s - %s\n", frame->Biller.id.c_str(), frame->Biller.name.c_str());
-        // Automatic sessions that preview new invoices: nothing is sent that nobody chose.
-        frame->StartSync(false, false, true);
-        if (frame->Phase == TSync::phIdle) {
-            ++failures;
-            summary.push_back("Biller " + frame->Biller.id + " - " + frame->Biller.name + ": not started");
-            QTimer::singleShot(0, next);
-        }
-    };
-    QObject::connect(&engine, &TMainEngine::sessionFinished, [&](TSync* frame) {
-        if (engine.SyncInProgress()) return; // a follow-up session of the same biller runs on
+    for (TSync* frame : queue) {
         std::string line = "Biller " + frame->Biller.id + " - " + frame->Biller.name + ": ";
-        if (frame->HadErrors) {
+        if (frame->Blocked) {
+            line += "not synchronised: " + OneLine(frame->BlockedText);
             ++failures;
+        } else if (frame->HadErrors) {
             line += "failed: " + OneLine(frame->ErrorText);
-        } else {
+            ++failures;
+        } else if (frame->CloseReceived) {
             line += "synchronised";
+        } else {
+            line += "not synchronised";
+            ++failures;
         }
-        summary.push_back(line);
-        QTimer::singleShot(0, next);
-    });
-    QTimer::singleShot(0, next);
-    QCoreApplication::exec();
-
-    for (const std::string& line : summary) std::printf("%s\n", line.c_str());
+        std::printf("%s\n", line.c_str());
+    }
     engine.Shutdown();
     return failures == 0 ? 0 : 1;
 }

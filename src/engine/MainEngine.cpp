@@ -1,21 +1,39 @@
 #include "engine/MainEngine.h"
 
+#include "core/General.h"
+#include "core/KvXml.h"
+#include "engine/Notifications.h"
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
-#include "net/Web.h"
 
 #include <QMetaObject>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace dm {
+
+const char* const SyncAllQuestion =
+    "Do you want to review new invoices from QuickBooks and choose which \rinvoices to send to Invara for each "
+    "biller during this synchronization \rof all billers?\r\rAny billers you have set \"Automatically send new "
+    "invoices\" for will not \rrequire review of new invoices during this synchronization.\r\rYou can click Cancel "
+    "now to stop the synchronization of all billers.";
+const char* const SyncAllSummaryCaption = "Invara Synchronize All Billers Summary";
+const char* const UpdateNoticeFragment =
+    "<div style=\"margin-bottom: 10px;\"><b><a href=\"#download_update\">Download an updated version of the Invara "
+    "Desktop Manager.</a></b></div><div>Click the link above to download and install the new version of the "
+    "<nobr>Invara</nobr> Desktop Manager.</div>";
 
 TMainEngine::TMainEngine(TAppState& app, TUserPrompts& prompts, Clock clock)
     : App(app), Prompts(prompts), Now(std::move(clock)), Settings(app, prompts),
       log_(app.StorageFolder, Options.NoLogs, Now) {
     Options.AlternateConnection = app.AlternateConnectionSwitch;
     ApplyWebOptions();
+    tmrAutoSync.setInterval(10000);
+    connect(&tmrAutoSync, &QTimer::timeout, this, &TMainEngine::tmrAutoSyncTimer);
+    tmrCheckForUpdates.setInterval(1000);
+    connect(&tmrCheckForUpdates, &QTimer::timeout, this, &TMainEngine::CheckForUpdates);
 }
 
 TMainEngine::~TMainEngine() {
@@ -40,7 +58,7 @@ void TMainEngine::LoadSettings(bool optionsOnly) {
     TSettingsStore::TLoaded loaded = Settings.LoadSettings(optionsOnly, Options);
     ApplyWebOptions();
     if (optionsOnly) return;
-    for (const BillerRecord& record : loaded.billers) AddBiller(record);
+    for (const BillerRecord& record : loaded.billers) AddBiller(record, true);
 }
 
 void TMainEngine::SaveSettings() {
@@ -49,12 +67,21 @@ void TMainEngine::SaveSettings() {
     Settings.SaveSettings(Options, records);
 }
 
-TSync* TMainEngine::AddBiller(const BillerRecord& biller) {
+TSync* TMainEngine::AddBiller(const BillerRecord& biller, bool loaded) {
     auto* frame = new TSync(*this, biller);
     frame->FrameName = "sync" + std::to_string(++frameCounter_);
+    frame->ListEntry = loaded ? "Biller " + biller.id + " - " + biller.name : biller.name;
     billers_.push_back(frame);
     emit billerAdded(frame);
     return frame;
+}
+
+std::vector<TSync*> TMainEngine::SortedBillers() const {
+    std::vector<TSync*> sorted = billers_;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const TSync* a, const TSync* b) {
+        return ToLowerAscii(a->ListEntry) < ToLowerAscii(b->ListEntry);
+    });
+    return sorted;
 }
 
 void TMainEngine::RequestRemoveBiller(TSync* frame) {
@@ -81,18 +108,17 @@ void TMainEngine::RemoveNow(TSync* frame) {
 }
 
 bool TMainEngine::IsUserNameLinked(const std::string& userName) const {
+    const std::string wanted = ToLowerAscii(TrimBlanks(userName));
     return std::any_of(billers_.begin(), billers_.end(),
-                       [&](const TSync* f) { return f->Biller.username == userName; });
+                       [&](const TSync* f) { return ToLowerAscii(TrimBlanks(f->Biller.username)) == wanted; });
 }
 
-TSync* TMainEngine::BillerById(const std::string& id) const {
+void TMainEngine::SyncBillerById(const std::string& id, bool paymentsOnly) {
+    std::vector<QPointer<TSync>> matching;
     for (TSync* f : billers_)
-        if (f->Biller.id == id) return f;
-    return nullptr;
-}
-
-void TMainEngine::SyncBillerById(const std::string& id) {
-    if (TSync* frame = BillerById(id)) frame->StartSync(true, false, false);
+        if (f->Biller.id == id) matching.emplace_back(f);
+    for (const QPointer<TSync>& f : matching)
+        if (f) f->StartSync(paymentsOnly, false, false);
 }
 
 // The log is a trace for the user and support: a disk that refuses it must not stop a session.
@@ -122,7 +148,145 @@ void TMainEngine::EndLogSession(bool failed) {
     }
 }
 
-void TMainEngine::ContinueSyncAll(TSync* finished) { emit sessionFinished(finished); }
+void TMainEngine::ShowNotification(bool onlyWhenHidden, const std::string& fragment, bool show) {
+    TNotificationCommand command = ExtractNotificationCommand(fragment);
+    if (command.Found && command.Command == "DM:syncpayments") SyncBillerById(command.Argument, true);
+    if (TrimBlanks(command.Rest).empty() || !show) return;
+    Prompts.ShowNotification(onlyWhenHidden, command.Rest);
+}
+
+// --- All-biller runs ------------------------------------------------------------------------
+
+void TMainEngine::SyncAll(bool fromButton, bool review) {
+    if (SyncAllActive) return;
+    if (fromButton) {
+        bool anyQuickBooks = std::any_of(billers_.begin(), billers_.end(),
+                                         [](const TSync* f) { return f->Biller.type != "ezi"; });
+        if (!anyQuickBooks) {
+            review = true;
+        } else {
+            TAnswer answer = Prompts.AskYesNoCancel(SyncAllQuestion);
+            if (answer == TAnswer::Cancel) return;
+            review = answer == TAnswer::Yes;
+        }
+    }
+    ReviewInSyncAll = review;
+    SyncAllActive = true;
+    runOrder_.clear();
+    for (TSync* f : SortedBillers()) runOrder_.emplace_back(f);
+    runNext_ = 0;
+    emit syncAllChanged();
+    SyncNextBiller();
+}
+
+void TMainEngine::ContinueSyncAll(TSync* finished) {
+    emit sessionFinished(finished);
+    if (SyncAllActive && !syncInProgress_) SyncNextBiller();
+}
+
+void TMainEngine::SyncNextBiller() {
+    while (runNext_ < runOrder_.size()) {
+        QPointer<TSync> frame = runOrder_[runNext_++];
+        if (!frame) continue;
+        emit billerActivated(frame);
+        if (AutoSyncAll && !frame->Biller.autosync) continue;
+        auto position = std::find(billers_.begin(), billers_.end(), frame.data()) - billers_.begin() + 1;
+        SyncAllProgress = "Synchronize all billers... " + std::to_string(position) + " of " +
+                          std::to_string(billers_.size()) + ": " + frame->Biller.name;
+        emit syncAllChanged();
+        frame->StartSync(false, false, ReviewInSyncAll);
+        // A biller that cannot start (its account is blocked) is passed over instead of
+        // stopping the run; one that is still being confirmed starts when that ends.
+        if (!frame || frame->Phase != TSync::phIdle || frame->SyncAfterConfirm) return;
+    }
+    SyncAllActive = false;
+    SyncAllProgress.clear();
+    LastSummaryHtml = billers_.empty() ? std::string() : SummaryHtml(billers_);
+    emit syncAllChanged();
+    if (!AutoSyncAll && !billers_.empty()) Prompts.ShowHtml(SyncAllSummaryCaption, LastSummaryHtml);
+    AutoSyncAll = false;
+}
+
+std::string TMainEngine::SummaryHtml(const std::vector<TSync*>& billers) {
+    std::string html =
+        "<html><head><style>body {font-family: Verdana, Arial, Helvetica;font-size: 10pt;}td {font-family: Verdana, "
+        "Arial, Helvetica;font-size: 10pt;}</style></head><body><!-- DMCOMMAND_SHOW_PRINT_TOOLBAR --><table "
+        "cellpadding=\"0\" cellspacing=\"0\" style=\"border-bottom: 1px solid #C0C0C0; border-left: 1px solid "
+        "#C0C0C0; border-right: 1px solid #C0C0C0;\">";
+    for (const TSync* f : billers) {
+        std::string status, style;
+        if (f->CloseReceived && !f->HadErrors) {
+            status = "Successful";
+        } else {
+            std::string message;
+            if (f->HadErrors) {
+                if (f->OtherFileOpen) message = "Unable to sync while another company file is open in QuickBooks.";
+                else if (f->ErrorKind == TSync::ekGeneral)
+                    message = f->ErrorText.empty() ? "Last sync experienced errors." : f->ErrorText;
+                else if (f->ErrorKind == TSync::ekAccessNotGranted) message = "Access to QuickBooks company file not granted.";
+                else if (f->ErrorKind == TSync::ekProcessRequestFailed)
+                    message = "QuickBooks encountered an error processing the request.";
+            } else if (f->Blocked) {
+                // No session could run: say why instead of an empty error.
+                message = f->BlockedText;
+            }
+            status = "<i>ERROR: " + message + "</i>";
+            style = " background-color: #FFD0D0;";
+        }
+        html += "<tr><td width=\"1%\" style=\"border-top: 1px solid #C0C0C0; padding: 4px 8px 6px 8px;\" nowrap><b>" +
+                f->Biller.name + "</b></td><td width=\"99%\" style=\"border-top: 1px solid #C0C0C0; padding: 4px 8px 6px 8px;" +
+                style + "\">" + status + "</td></tr>";
+    }
+    return html + "</table></body></html>";
+}
+
+// --- Schedule -------------------------------------------------------------------------------
+
+void TMainEngine::tmrAutoSyncTimer() {
+    tmrAutoSync.setInterval(10000);
+    if (!Options.autosync || syncInProgress_) return;
+    const QTime now = Now().time();
+    if (!ScheduleMatches(now.hour(), now.minute(), Options.autosynchour, Options.autosyncminute,
+                         Options.autosynchowoften))
+        return;
+    if (billers_.size() > 1) {
+        AutoSyncAll = true;
+        SyncAll(false, false);
+    } else if (billers_.size() == 1) {
+        billers_[0]->StartSync(false, false, false);
+    }
+    // The same minute must not start a second run.
+    tmrAutoSync.setInterval(70000);
+}
+
+// --- Update check ---------------------------------------------------------------------------
+
+void TMainEngine::CheckForUpdates() {
+    tmrCheckForUpdates.stop(); // once per run
+    if (App.HostedMode) return;
+    std::vector<std::string> fields{"v=" + App.VersionText, "b=" + App.BuildNumber};
+    if (App.TestMode) fields.push_back("DBGSESSID=1");
+    WebPost(App.BusinessUrl + "dm_checkupdate.php", fields, FormContentType, {},
+            WebHandler(this, &TMainEngine::UpdateResponse), webOwner_);
+}
+
+void TMainEngine::UpdateResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
+    if (status != wsDone) return;
+    TKvXML doc;
+    doc.Parse(text);
+    auto integer = [](std::string_view t, int fallback) {
+        int v = 0;
+        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+        return (!t.empty() && ec == std::errc() && end == t.data() + t.size()) ? v : fallback;
+    };
+    int startup = integer(doc.Root()->PathText("response/versions/startup"), integer(App.BuildNumber, 0));
+    if (AnnouncedStartupVersion >= startup || doc.Root()->PathText("response/update") != "1") return;
+    AnnouncedStartupVersion = startup;
+    Prompts.ShowNotification(true, UpdateNoticeFragment);
+    UpdateUrl = doc.Root()->PathText("response/url");
+    UpdateBarShown = true;
+    emit updateAnnounced();
+}
 
 void TMainEngine::Shutdown() {
     SaveSettings();

@@ -1,14 +1,18 @@
 #pragma once
 
 // What the main window owns besides its widgets: the options, the billers with their sync
-// frames, the settings file, the activity log and the one-session-at-a-time flag.
+// frames, the settings file, the activity log, the one-session-at-a-time flag, the schedule,
+// all-biller runs and the update check.
 
 #include "engine/ActivityLog.h"
 #include "engine/AppState.h"
 #include "engine/Settings.h"
+#include "net/Web.h"
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -19,6 +23,10 @@ namespace dm {
 
 class TSync;
 class TUserPrompts;
+
+extern const char* const SyncAllQuestion;
+extern const char* const SyncAllSummaryCaption;
+extern const char* const UpdateNoticeFragment;
 
 class TMainEngine : public QObject {
     Q_OBJECT
@@ -36,6 +44,8 @@ public:
 
     // The billers in tab order.
     const std::vector<TSync*>& Billers() const { return billers_; }
+    // The billers in the order of the biller list (sorted by entry, ignoring case).
+    std::vector<TSync*> SortedBillers() const;
     bool SyncInProgress() const { return syncInProgress_; }
     void SetSyncInProgress(bool on);
 
@@ -45,20 +55,44 @@ public:
     // Hands the transport the options it needs; call after the options change.
     void ApplyWebOptions();
 
-    TSync* AddBiller(const BillerRecord& biller);
+    // loaded: read from the settings file (its list entry names the id).
+    TSync* AddBiller(const BillerRecord& biller, bool loaded = true);
     // Removes the biller once no call of its frame is running (a dialog may be open in one).
     void RequestRemoveBiller(TSync* frame);
     bool IsUserNameLinked(const std::string& userName) const;
-    TSync* BillerById(const std::string& id) const;
-    // A payments-only session for the biller with this id (payment notifications).
-    void SyncBillerById(const std::string& id);
+    // StartSync for every biller with this id.
+    void SyncBillerById(const std::string& id, bool paymentsOnly);
 
     void BeginLogSession(const std::string& billerId);
     void LogLine(const std::string& message, const std::string& details = {});
     void EndLogSession(bool failed);
 
+    // A notification fragment: its command is run, the rest shown when there is any and show
+    // is set.
+    void ShowNotification(bool onlyWhenHidden, const std::string& fragment, bool show);
+
+    // All-biller runs. fromButton: the user pressed "Sync All Billers" (the review question is
+    // asked); otherwise the schedule (or the headless front end) runs it without review.
+    void SyncAll(bool fromButton, bool review = false);
+    bool SyncAllActive = false;
+    bool AutoSyncAll = false;
+    bool ReviewInSyncAll = false;
+    std::string SyncAllProgress; // "Synchronize all billers... 2 of 3: name"
+    std::string LastSummaryHtml;
     // Called by every frame when its session has ended.
     void ContinueSyncAll(TSync* finished);
+    static std::string SummaryHtml(const std::vector<TSync*>& billers);
+
+    // The schedule: checked every 10 s from the window's creation.
+    QTimer tmrAutoSync;
+    void tmrAutoSyncTimer();
+
+    // The main window's update check, made once about a second after start-up.
+    QTimer tmrCheckForUpdates;
+    void CheckForUpdates();
+    int AnnouncedStartupVersion = 0;
+    std::string UpdateUrl;
+    bool UpdateBarShown = false;
 
     // Program end: settings saved, then every frame from the last to the first closes
     // QuickBooks and goes.
@@ -67,18 +101,27 @@ public:
 signals:
     void billerAdded(dm::TSync* frame);
     void billerRemoved(dm::TSync* frame);
+    // The all-biller run made this biller's page the active one.
+    void billerActivated(dm::TSync* frame);
     void logged(const std::string& billerId, const std::string& message);
     void sessionFinished(dm::TSync* frame);
     void syncInProgressChanged(bool on);
+    void syncAllChanged();
+    void updateAnnounced();
 
 private:
     void RemoveNow(TSync* frame);
+    void SyncNextBiller();
+    void UpdateResponse(std::int32_t requestId, WebStatus status, const std::string& text, std::int32_t value);
 
     TActivityLog log_;
     std::vector<TSync*> billers_;
     int frameCounter_ = 0;
     bool syncInProgress_ = false;
     std::string logBillerId_;
+    std::vector<QPointer<TSync>> runOrder_; // a biller removed during the run drops out
+    size_t runNext_ = 0;
+    TWebOwner webOwner_;
 };
 
 } // namespace dm

@@ -4,8 +4,10 @@
 #include "core/KvXml.h"
 #include "engine/MainEngine.h"
 #include "engine/SyncMessages.h"
+#include "engine/UnsentInvoices.h"
 #include "engine/UserPrompts.h"
 
+#include <charconv>
 #include <filesystem>
 
 namespace dm {
@@ -38,6 +40,12 @@ const char* const ModalDialogMessage =
 const char* const CommunicationFailed = "Unable to communicate with server.";
 const char* const ServerErrorReported = "Server error. Report sent to customer service.";
 
+bool IsInteger(std::string_view text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
 bool IsAccessDenied(const std::string& message) {
     return message == kQbMsgUserDenied || message == kQbMsgNoPermission || message == kQbMsgNoAutoLogin;
 }
@@ -47,8 +55,18 @@ bool IsAccessDenied(const std::string& message) {
 TSync::TSync(TMainEngine& main, BillerRecord biller, QObject* parent)
     : QObject(parent), Biller(std::move(biller)), main_(main) {
     if (Biller.autosyncminutes <= 0) Biller.autosyncminutes = 30;
+    SmartSyncCountdown = Biller.smartsyncdelay;
     tmrStartSync.setInterval(500);
     connect(&tmrStartSync, &QTimer::timeout, this, &TSync::tmrStartSyncTimer);
+    tmrServiceUpdate.setInterval(1000);
+    connect(&tmrServiceUpdate, &QTimer::timeout, this, &TSync::tmrServiceUpdateTimer);
+    tmrUnableConfirm.setInterval(1);
+    connect(&tmrUnableConfirm, &QTimer::timeout, this, &TSync::tmrUnableConfirmTimer);
+    tmrSmartSync.setInterval(1000);
+    connect(&tmrSmartSync, &QTimer::timeout, this, &TSync::tmrSmartSyncTimer);
+    tmrServiceUpdate.start();
+    tmrSmartSync.start();
+    ConfirmAccount();
 }
 
 TSync::~TSync() { ReleaseProcessor(); }
@@ -375,11 +393,9 @@ void TSync::Process_SendRequest(const std::string& answer) {
             SendRequestXML();
             return;
         }
-        if (dmElement->FindChild("unsent_invoices")) {
-            // Until the review exists the session goes on as its Cancel button does: no
-            // invoice is chosen and nothing is sent.
-            PreviewInvoices = false;
-            ChosenInvoices.clear();
+        if (const TKvXMLElement* unsent = dmElement->FindChild("unsent_invoices")) {
+            ReviewUnsentInvoices(*unsent, dmElement->PathText("allow_attachments") == "1");
+            if (Gone()) return;
             if (Phase != phIdle) SendChosenInvoices();
             acted = true;
         }
@@ -458,9 +474,52 @@ void TSync::SendCloseConnection() {
 
 void TSync::Process_CloseConnection(const std::string& answer) {
     CloseReceived = true;
-    // The smart sync settings of the answer come with smart sync.
-    (void)answer;
+    // The answer replaces the smart sync settings; one without them switches it off.
+    const bool wasOn = Biller.smartsync;
+    Biller.smartsync = false;
+    bool configured = false;
+    TKvXML doc;
+    doc.Parse(answer);
+    const TKvXMLElement* body = SoapBody(doc);
+    const TKvXMLElement* smart = body ? body->FindPath("closeConnectionResponse/smartsync") : nullptr;
+    if (smart && smart->FindChild("request") && smart->FindChild("howoften")) {
+        Biller.smartsync = true;
+        Biller.smartsyncsource = HtmlUnescape(smart->PathText("request"));
+        std::string howOften = smart->PathText("howoften");
+        Biller.smartsyncdelay = IsInteger(howOften) ? std::stoi(howOften) : 0;
+        Biller.smartsyncfilepath = HtmlUnescape(smart->PathText("filepath"));
+        SmartSyncCountdown = Biller.smartsyncdelay;
+        configured = true;
+    }
     FinishSync();
+    if (configured || wasOn != Biller.smartsync) main_.SaveSettings();
+}
+
+void TSync::ReviewUnsentInvoices(const TKvXMLElement& unsent, bool allowAttachments) {
+    ChosenInvoices.clear();
+    try {
+        TUnsentInvoiceFiles files(main_.App.StorageFolder);
+        if (files.Write(unsent) > 0) {
+            TReviewResult result = main_.Prompts.ReviewUnsentInvoices(files, allowAttachments);
+            if (Gone()) return;
+            if (result.Closed) {
+                StatusDetail = "Canceling...";
+                Repaint();
+                FinishSync();
+            } else {
+                ChosenInvoices = files.chosenInvoicesText(result.SkipEmails);
+            }
+        }
+    } catch (const TUnsentInvoiceError& e) {
+        // Nothing is sent that nobody chose: the session ends.
+        HadErrors = true;
+        ErrorText = e.what();
+        Log(ErrorText);
+        PreviewInvoices = false;
+        FinishSync();
+        return;
+    }
+    PreviewInvoices = false;
 }
 
 void TSync::SendReportError() {
@@ -550,6 +609,200 @@ void TSync::CloseQuickBooksOnExit() {
     }
     QbConnected = false;
     ReleaseProcessor();
+}
+
+// --- Account confirmation and service updates -------------------------------------------
+
+std::vector<std::string> TSync::ServiceFields(bool confirmation) const {
+    std::vector<std::string> fields;
+    if (confirmation) fields.push_back("startup=1");
+    fields.push_back("un=" + Biller.username);
+    fields.push_back("pw=" + Biller.password);
+    fields.push_back("hosted=" + main_.App.HostedPartner);
+    if (main_.App.TestMode) fields.push_back("DBGSESSID=1");
+    return fields;
+}
+
+void TSync::ConfirmAccount() {
+    Layout = TButtonLayout::Confirming;
+    Confirming = true;
+    Blocked = false;
+    Repaint();
+    WebPost(main_.App.BusinessUrl + "dm_confirm_account.php", ServiceFields(true), FormContentType, {},
+            WebHandler(this, &TSync::ConfirmAccountResponse), webOwner_);
+}
+
+void TSync::ShowBlocked(TButtonLayout layout, const std::string& text) {
+    Layout = layout;
+    Blocked = true;
+    BlockedText = text;
+    Repaint();
+    // A session asked for during the confirmation will not come; an all-biller run waiting
+    // for it goes on with the next biller.
+    if (SyncAfterConfirm) {
+        SyncAfterConfirm = false;
+        main_.ContinueSyncAll(this);
+    }
+}
+
+void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
+    TBusyGuard busy(*this);
+    if (status == wsFailed) {
+        Confirming = false;
+        tmrServiceUpdate.setInterval(5000); // try again in about five seconds
+        ShowBlocked(TButtonLayout::Canceled, "Unable to communicate with Invara.");
+        return;
+    }
+    if (status != wsDone) return;
+    Confirming = false;
+    Confirmed = true;
+    TKvXML doc;
+    doc.Parse(text);
+    const TKvXMLElement* root = doc.Root();
+    auto path = [&](const char* p) { return root->PathText(std::string("response/") + p); };
+    if (path("next") == "1") {
+        Biller.name = path("business/name");
+        Biller.id = path("business/id");
+        DelaySendingInvoices = path("business/delay_sending_invoices") == "1";
+        Layout = TButtonLayout::Confirmed;
+        Blocked = false;
+        Repaint();
+        if (SaveAfterConfirm) {
+            SaveAfterConfirm = false;
+            main_.SaveSettings();
+        }
+        if (SyncAfterConfirm) {
+            SyncAfterConfirm = false;
+            btnSyncNowClick(false);
+        }
+    } else if (path("suspended") == "1") {
+        ShowBlocked(TButtonLayout::Suspended, path("message"));
+    } else if (path("deleted") == "1") {
+        ShowBlocked(TButtonLayout::Canceled, "Your Invara account has been canceled.");
+    } else if (path("back") == "1") {
+        tmrUnableConfirm.start();
+    } else {
+        // Not one of the service's answers: say so rather than leave an empty tab, and ask
+        // again a minute later.
+        tmrServiceUpdate.setInterval(60000);
+        ShowBlocked(TButtonLayout::Canceled, "Unable to confirm the account: unexpected answer from Invara.");
+    }
+}
+
+void TSync::tmrUnableConfirmTimer() {
+    TBusyGuard busy(*this);
+    tmrUnableConfirm.stop();
+    std::optional<std::string> password = main_.Prompts.AskPassword(Biller.name, Biller.id, Biller.username);
+    if (Gone()) return;
+    if (password) {
+        Biller.password = *password;
+        SaveAfterConfirm = true;
+        ConfirmAccount();
+    } else {
+        ShowBlocked(TButtonLayout::Canceled, "Your Invara account could not be confirmed.");
+    }
+}
+
+void TSync::tmrServiceUpdateTimer() {
+    if (main_.SyncInProgress()) {
+        tmrServiceUpdate.setInterval(1000);
+        return;
+    }
+    tmrServiceUpdate.setInterval(3600000);
+    if (Blocked) {
+        ConfirmAccount();
+        Repaint();
+    } else if (Biller.checkpayments) {
+        WebPost(main_.App.BusinessUrl + "dm_notifications_update.php", ServiceFields(false), FormContentType, {},
+                WebHandler(this, &TSync::NotificationsResponse), webOwner_);
+    }
+}
+
+void TSync::NotificationsResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
+    if (status != wsDone) return;
+    TBusyGuard busy(*this);
+    std::string answer(TrimBlanks(text));
+    // Empty pieces between two TABs count as fragments too.
+    size_t start = 0;
+    for (;;) {
+        size_t tab = answer.find('\t', start);
+        main_.ShowNotification(false, answer.substr(start, tab == std::string::npos ? std::string::npos : tab - start),
+                               Biller.paymentnotify);
+        if (Gone() || tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    tmrServiceUpdate.setInterval(main_.App.FastServiceUpdates ? 1000 : 60000);
+}
+
+// --- Smart sync ----------------------------------------------------------------------------
+
+void TSync::tmrSmartSyncTimer() {
+    bool due = false;
+    if (!main_.SyncInProgress() && Biller.smartsync && !Blocked && Phase == phIdle) {
+        tmrSmartSync.stop();
+        --SmartSyncCountdown;
+        if (SmartSyncCountdown <= 0) {
+            StatusText = "Smart Sync Checking for Updates...";
+            Repaint();
+            SmartSyncCountdown = Biller.smartsyncdelay;
+            due = SmartSyncCheck();
+        }
+        tmrSmartSync.start();
+    }
+    if (due) {
+        StartSync(false, false, false);
+    } else if (!main_.SyncInProgress() && Biller.smartsync) {
+        StatusText = Biller.smartsyncdelay > 2 ? "Smart Sync... " + std::to_string(SmartSyncCountdown) : "Smart Sync";
+        Repaint();
+    }
+}
+
+// Asks QuickBooks the service's query directly; any response with records makes a session
+// due. Every failure is silent: the next check comes after the delay.
+bool TSync::SmartSyncCheck() {
+    bool due = false;
+    std::unique_ptr<TRequestProcessor> processor;
+    std::string ticket;
+    try {
+        processor = CreateRequestProcessor(kRequestProcessorProgId);
+        processor->OpenConnection("", std::string(kQbApplicationName));
+        SetQuickBooksAuthPreferences(*processor);
+        try {
+            ticket = processor->BeginSession(CompanyFilePath, main_.Options.multiuser ? kQbFileOpenMultiUser
+                                                                                      : kQbFileOpenDoNotCare);
+        } catch (const std::exception&) {
+        }
+        if (!ticket.empty()) {
+            std::string answer;
+            try {
+                answer = processor->ProcessRequest(ticket, Biller.smartsyncsource);
+            } catch (const std::exception&) {
+            }
+            if (!answer.empty()) {
+                TKvXML doc;
+                doc.Parse(answer);
+                if (const TKvXMLElement* msgs = doc.Root()->FindChild("QBXMLMsgsRs")) {
+                    for (int i = 0; i < msgs->ChildCount(); ++i) {
+                        if (msgs->ChildAt(i)->ChildCount() > 0) {
+                            Manual = true;
+                            main_.SetSyncInProgress(true);
+                            due = true;
+                            break;
+                        }
+                    }
+                }
+            }
+            processor->EndSession(ticket);
+        }
+    } catch (const std::exception&) {
+    }
+    if (processor) {
+        try {
+            processor->CloseConnection();
+        } catch (const std::exception&) {
+        }
+    }
+    return due;
 }
 
 } // namespace dm

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace dm {
 
@@ -92,6 +93,15 @@ public:
     int SmartSyncCountdown = 0;
 
     QTimer tmrStartSync;
+    QTimer tmrServiceUpdate; // confirmation while blocked, notifications while usable
+    QTimer tmrUnableConfirm;
+    QTimer tmrSmartSync;
+
+    // The account confirmation; also sent again while blocked.
+    void ConfirmAccount();
+    // The entry of the biller list: "Biller " + id + " - " + name for loaded billers, the plain
+    // name for billers added during the run.
+    std::string ListEntry;
 
     void StartSync(bool paymentsOnly, bool sendInvoices, bool previewInvoices);
     // The Sync button; fromButton false when called by the program (no message then).
@@ -120,6 +130,15 @@ signals:
 private:
     friend class TBusyGuard;
     void tmrStartSyncTimer();
+    void tmrServiceUpdateTimer();
+    void tmrUnableConfirmTimer();
+    void tmrSmartSyncTimer();
+    void ConfirmAccountResponse(std::int32_t requestId, WebStatus status, const std::string& text, std::int32_t value);
+    void NotificationsResponse(std::int32_t requestId, WebStatus status, const std::string& text, std::int32_t value);
+    void ShowBlocked(TButtonLayout layout, const std::string& text);
+    std::vector<std::string> ServiceFields(bool confirmation) const;
+    void ReviewUnsentInvoices(const TKvXMLElement& unsentInvoices, bool allowAttachments);
+    bool SmartSyncCheck();
     void Process_Authenticate(const std::string& answer);
     void Process_SendRequest(const std::string& answer);
     void Process_ReceiveResponse(const std::string& answer);

@@ -7,6 +7,8 @@
 
 #include "engine/SyncMessages.h"
 
+#include <functional>
+
 #include <optional>
 #include <string>
 
@@ -25,6 +27,13 @@ enum class TFileNotFoundChoice {
 };
 
 enum class TAnswer { Yes, No, Cancel };
+
+class TUnsentInvoiceFiles;
+
+struct TReviewResult {
+    bool Closed = false;     // the window's close box: the session is cancelled
+    bool SkipEmails = false; // "Sync checked invoices but do not send any emails"
+};
 
 class TUserPrompts {
 public:
@@ -50,6 +59,17 @@ public:
                                                        const std::string& billerId) = 0;
     // A page the service asks to show, in a modal window.
     virtual void ShowServicePopup(const TPopupSpec& popup) = 0;
+
+    // A notification fragment (a payment, an update) for the popup beside the taskbar;
+    // onlyWhenHidden: only while the main window is not visible.
+    virtual void ShowNotification(bool onlyWhenHidden, const std::string& fragment) {}
+    // A page of our own (the summary of an all-biller run) in a modal window.
+    virtual void ShowHtml(const std::string& caption, const std::string& html) {}
+    // The review of new invoices: the dialog ticks records through the files and returns how
+    // it was closed. The safe answer is that of its Cancel button: nothing ticked, go on.
+    virtual TReviewResult ReviewUnsentInvoices(TUnsentInvoiceFiles& files, bool allowAttachments) {
+        return {};
+    }
 };
 
 } // namespace dm

@@ -69,7 +69,8 @@ TEST(Headless, ExitCodesTellWhetherEveryBillerSucceeded) {
     f.Settings(Demo + "<business><name>Wrong</name><id>1002</id><username>nobody</username><password>x</password></business>");
     AgentRun failed = f.Agent({"-syncall"});
     EXPECT_EQ(failed.exitCode, 1) << failed.output;
-    EXPECT_NE(failed.output.find("Biller 1002 - Wrong: failed: Server authentication failed."), std::string::npos)
+    EXPECT_NE(failed.output.find("Biller 1002 - Wrong: not synchronised: Your Invara account could not be confirmed."),
+              std::string::npos)
         << failed.output;
 
     AgentRun one = f.Agent({"-sync=1001"});

@@ -72,7 +72,10 @@ struct SessionFixture {
         r.id = id;
         r.username = user;
         r.password = "demo";
-        return engine->AddBiller(r);
+        TSync* frame = engine->AddBiller(r);
+        // The account confirmation runs first, as in the program.
+        EXPECT_TRUE(dmtest::WaitUntil([&] { return !frame->Confirming; }));
+        return frame;
     }
 
     // Presses Sync and waits for the session and its follow-ups to end.

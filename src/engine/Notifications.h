@@ -1,0 +1,28 @@
+#pragma once
+
+// Commands the service hides in notification fragments: an HTML comment whose text is framed
+// by two backspace characters on each side, e.g. "<!-- \b\bDM:syncpayments(1234)\b\b -->".
+
+#include <string>
+#include <string_view>
+
+namespace dm {
+
+extern const char* const NotificationCommandStart; // "<!-- " and two backspaces
+extern const char* const NotificationCommandEnd;   // two backspaces and " -->"
+
+struct TNotificationCommand {
+    bool Found = false;
+    std::string Command;
+    std::string Argument;
+    std::string Rest; // the fragment without the first command
+};
+
+// Takes out the first command of the fragment; the rest is the fragment unchanged otherwise.
+TNotificationCommand ExtractNotificationCommand(std::string_view fragment);
+
+// The first time of the day is H:M; the interval index 1 to 11 steps through the day.
+// True when hour:minute is one of the scheduled times.
+bool ScheduleMatches(int hour, int minute, int firstHour, int firstMinute, int intervalIndex);
+
+} // namespace dm
