@@ -102,6 +102,42 @@ std::string HtmlUnescape(std::string_view text) {
     return out;
 }
 
+std::string DecodeXmlEntities(std::string_view text) {
+    static const std::pair<std::string_view, char> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '&') {
+            size_t semi = text.find(';', i + 1);
+            // Entity names are short; a far ";" belongs to something else.
+            if (semi != std::string_view::npos && semi - i <= 10) {
+                std::string_view name = text.substr(i + 1, semi - i - 1);
+                bool decoded = false;
+                for (const auto& [entity, c] : named) {
+                    if (name == entity) {
+                        out += c;
+                        decoded = true;
+                        break;
+                    }
+                }
+                std::uint32_t cp = 0;
+                if (!decoded && NumericReference(name, cp)) {
+                    AppendUtf8(out, cp);
+                    decoded = true;
+                }
+                if (decoded) {
+                    i = semi + 1;
+                    continue;
+                }
+            }
+        }
+        out += text[i++];
+    }
+    return out;
+}
+
 std::vector<std::string> SplitText(char separator, std::string_view text) {
     std::vector<std::string> pieces;
     size_t start = 0;

@@ -19,6 +19,10 @@ std::string HtmlEscape(std::string_view text);
 // Decodes "&lt;", "&gt;", "&quot;", "&amp;", "&apos;" and numeric references (UTF-8 above 127);
 // any other name is dropped with its "&" and ";", and an "&" with no later ";" is dropped.
 std::string HtmlUnescape(std::string_view text);
+// Decodes what an XML writer escapes ("&amp;", "&lt;", "&gt;", "&quot;", "&apos;" and numeric
+// references) and leaves every other "&" as it stands, so that text written by a careless
+// writer with bare ampersands reads back unchanged.
+std::string DecodeXmlEntities(std::string_view text);
 // Pieces between separators; empty pieces between two separators are kept, an empty rest
 // after the last one is not.
 std::vector<std::string> SplitText(char separator, std::string_view text);

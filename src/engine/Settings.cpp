@@ -39,33 +39,9 @@ QDateTime ReadLastSync(std::string_view text) {
     return *when;
 }
 
-struct Entity {
-    std::string_view text;
-    char value;
-};
-const Entity StoredEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
-
 } // namespace
 
-std::string ReadStoredText(std::string_view stored) {
-    std::string out;
-    out.reserve(stored.size());
-    for (size_t i = 0; i < stored.size();) {
-        bool decoded = false;
-        if (stored[i] == '&') {
-            for (const Entity& e : StoredEntities) {
-                if (stored.substr(i, e.text.size()) == e.text) {
-                    out += e.value;
-                    i += e.text.size();
-                    decoded = true;
-                    break;
-                }
-            }
-        }
-        if (!decoded) out += stored[i++];
-    }
-    return out;
-}
+std::string ReadStoredText(std::string_view stored) { return DecodeXmlEntities(stored); }
 
 std::string StoredText(std::string_view value) {
     if (value.find('<') == std::string_view::npos && ReadStoredText(value) == value) return std::string(value);

@@ -80,7 +80,7 @@ private:
 
 // How free texts are stored: unchanged unless they hold "<" or something that reads as an
 // entity, in which case "&", ">" and "<" are escaped. Files of older versions, which hold bare
-// ampersands, read back unchanged.
+// ampersands, read back unchanged (DecodeXmlEntities).
 std::string StoredText(std::string_view value);
 std::string ReadStoredText(std::string_view stored);
 

@@ -283,7 +283,7 @@ void TSync::Process_Authenticate(const std::string& answer) {
     if (const TKvXMLElement* dmElement = body->FindChild("dm")) {
         if (dmElement->PathText("disconnect") != "1") return FailUnmatchedAnswer("dm without disconnect");
         if (const TKvXMLElement* message = dmElement->FindChild("after_sync_message")) {
-            ErrorText = std::string(message->Text());
+            ErrorText = DecodeXmlEntities(message->Text());
             Log(ErrorText);
         }
         HadErrors = true;
@@ -385,7 +385,7 @@ void TSync::Process_SendRequest(const std::string& answer) {
     if (const TKvXMLElement* dmElement = body->FindChild("dm")) {
         if (const TKvXMLElement* message = dmElement->FindChild("client_message")) {
             if (!message->Text().empty()) {
-                StatusDetail = std::string(message->Text());
+                StatusDetail = DecodeXmlEntities(message->Text());
                 Repaint();
             }
         }
@@ -659,7 +659,8 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
     TKvXML doc;
     doc.Parse(text);
     const TKvXMLElement* root = doc.Root();
-    auto path = [&](const char* p) { return root->PathText(std::string("response/") + p); };
+    // Texts the service escaped are shown and stored as the plain text they stand for.
+    auto path = [&](const char* p) { return DecodeXmlEntities(root->PathText(std::string("response/") + p)); };
     if (path("next") == "1") {
         Biller.name = path("business/name");
         Biller.id = path("business/id");

@@ -146,7 +146,8 @@ int TUnsentInvoiceFiles::Write(const TKvXMLElement& unsent) {
     // Everything is checked before the first byte is written: an incomplete list must not
     // leave a review that reads past its files.
     std::vector<std::string_view> lines;
-    std::string invoicesText = unsent.PathText("invoices");
+    // The service escapes its XML; what the user sees and what goes back is the plain text.
+    std::string invoicesText = DecodeXmlEntities(unsent.PathText("invoices"));
     for (std::string_view line : Lines(invoicesText)) lines.push_back(line);
     std::vector<UnsentInvoiceRecord> records;
     for (size_t k = 0; k < lines.size(); ++k)

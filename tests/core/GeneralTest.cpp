@@ -21,6 +21,18 @@ TEST(Text, EscapingTables) {
         {"&quot;q&quot;&amp;lt;", "\"q\"&lt;"},
     };
     for (const auto& c : unescape) EXPECT_EQ(HtmlUnescape(c.in), c.out) << c.in;
+
+    struct {
+        const char* in;
+        const char* out;
+    } decode[] = {
+        {"O&apos;Brien &amp; Sons &lt;UK&gt; &quot;x&quot;", "O'Brien & Sons <UK> \"x\""},
+        {"A & B; C", "A & B; C"},         // a bare ampersand stays
+        {"5 &euro; &#233;", "5 &euro; \xC3\xA9"}, // unknown names stay
+        {"&amp;lt;", "&lt;"},             // one pass only
+        {"&", "&"},
+    };
+    for (const auto& c : decode) EXPECT_EQ(DecodeXmlEntities(c.in), c.out) << c.in;
 }
 
 TEST(Text, SplitPadAndAmounts) {

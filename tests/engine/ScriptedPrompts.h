@@ -5,6 +5,7 @@
 #include "engine/UserPrompts.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,46 @@ public:
         return answer;
     }
     void ShowServicePopup(const dm::TPopupSpec& popup) override { popups.push_back(popup); }
+
+    std::vector<std::string> questions;
+    std::deque<dm::TAnswer> answers;
+    std::deque<std::optional<std::string>> passwords;
+    std::vector<std::pair<bool, std::string>> notifications; // only-when-hidden, fragment
+    std::vector<std::pair<std::string, std::string>> pages;    // caption, html
+    // The review: does what the test wants with the files; by default as its Cancel button.
+    std::function<dm::TReviewResult(dm::TUnsentInvoiceFiles&, bool)> review;
+    int reviews = 0;
+
+    bool AskYesNo(const std::string& question) override {
+        questions.push_back(question);
+        if (answers.empty()) return false;
+        auto a = answers.front();
+        answers.pop_front();
+        return a == dm::TAnswer::Yes;
+    }
+    dm::TAnswer AskYesNoCancel(const std::string& question) override {
+        questions.push_back(question);
+        if (answers.empty()) return dm::TAnswer::Cancel;
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::optional<std::string> AskPassword(const std::string& businessName, const std::string&,
+                                           const std::string&) override {
+        asked.push_back("password " + businessName);
+        if (passwords.empty()) return std::nullopt;
+        auto p = passwords.front();
+        passwords.pop_front();
+        return p;
+    }
+    void ShowNotification(bool onlyWhenHidden, const std::string& fragment) override {
+        notifications.emplace_back(onlyWhenHidden, fragment);
+    }
+    void ShowHtml(const std::string& caption, const std::string& html) override { pages.emplace_back(caption, html); }
+    dm::TReviewResult ReviewUnsentInvoices(dm::TUnsentInvoiceFiles& files, bool allowAttachments) override {
+        ++reviews;
+        return review ? review(files, allowAttachments) : dm::TReviewResult{};
+    }
 };
 
 } // namespace dmtest
