@@ -81,3 +81,15 @@ function(dm_add_fuzz)
       $<TARGET_FILE:${F_NAME}>)
   set_tests_properties(${F_NAME} PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt (tests/, bench/, fuzz/
+# hold one folder per area).
+function(dm_add_areas)
+  file(GLOB areas LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT areas)
+  foreach(area ${areas})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/CMakeLists.txt)
+      add_subdirectory(${area})
+    endif()
+  endforeach()
+endfunction()

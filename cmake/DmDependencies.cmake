@@ -1,6 +1,7 @@
 # Third-party packages, all from Debian (see scripts/deps.sh).
 find_package(Threads REQUIRED)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Network)
 find_package(GTest REQUIRED)
 find_package(benchmark REQUIRED)
 find_package(pugixml REQUIRED)

@@ -4,6 +4,7 @@
 // character sets.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,10 @@ std::string EncodeToken(std::string_view password);
 bool TryDecodeToken(std::string_view token, std::string& password);
 // The password, or the empty text for a token that cannot be decoded.
 std::string DecodeToken(std::string_view token);
+
+// A decimal integer that is the whole text (an optional sign, then digits); nothing for
+// anything else, or a value outside the 32-bit range.
+std::optional<int> ParseInteger(std::string_view text);
 
 std::string ToLowerAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);

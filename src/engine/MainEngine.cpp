@@ -9,7 +9,6 @@
 #include <QMetaObject>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 namespace dm {
@@ -274,12 +273,8 @@ void TMainEngine::UpdateResponse(std::int32_t, WebStatus status, const std::stri
     if (status != wsDone) return;
     TKvXML doc;
     doc.Parse(text);
-    auto integer = [](std::string_view t, int fallback) {
-        int v = 0;
-        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        return (!t.empty() && ec == std::errc() && end == t.data() + t.size()) ? v : fallback;
-    };
-    int startup = integer(doc.Root()->PathText("response/versions/startup"), integer(App.BuildNumber, 0));
+    int startup = ParseInteger(doc.Root()->PathText("response/versions/startup"))
+                      .value_or(ParseInteger(App.BuildNumber).value_or(0));
     if (AnnouncedStartupVersion >= startup || doc.Root()->PathText("response/update") != "1") return;
     AnnouncedStartupVersion = startup;
     Prompts.ShowNotification(true, UpdateNoticeFragment);

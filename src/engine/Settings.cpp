@@ -6,7 +6,6 @@
 #include "platform/DateTimeText.h"
 #include "platform/System.h"
 
-#include <charconv>
 #include <filesystem>
 #include <system_error>
 
@@ -19,13 +18,7 @@ const char* Flag(bool on) { return on ? "1" : "0"; }
 bool ReadFlag(const TKvXMLElement* e) { return e && e->Text() == "1"; }
 
 // A decimal integer as the settings file writes it; the default for anything else.
-int ReadInteger(std::string_view text, int fallback) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return fallback;
-    return value;
-}
+int ReadInteger(std::string_view text, int fallback) { return ParseInteger(text).value_or(fallback); }
 
 // The never-synchronised value is written as the zero date of the format the file came from.
 const QDateTime ZeroDate(QDate(1899, 12, 30), QTime(0, 0));

@@ -7,7 +7,6 @@
 #include "engine/UnsentInvoices.h"
 #include "engine/UserPrompts.h"
 
-#include <charconv>
 #include <filesystem>
 
 namespace dm {
@@ -39,12 +38,6 @@ const char* const ModalDialogMessage =
     "\r\rPlease close the top-most window that is currently open \rin QuickBooks and synchronize again.";
 const char* const CommunicationFailed = "Unable to communicate with server.";
 const char* const ServerErrorReported = "Server error. Report sent to customer service.";
-
-bool IsInteger(std::string_view text) {
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
 
 bool IsAccessDenied(const std::string& message) {
     return message == kQbMsgUserDenied || message == kQbMsgNoPermission || message == kQbMsgNoAutoLogin;
@@ -486,7 +479,7 @@ void TSync::Process_CloseConnection(const std::string& answer) {
         Biller.smartsync = true;
         Biller.smartsyncsource = HtmlUnescape(smart->PathText("request"));
         std::string howOften = smart->PathText("howoften");
-        Biller.smartsyncdelay = IsInteger(howOften) ? std::stoi(howOften) : 0;
+        Biller.smartsyncdelay = ParseInteger(howOften).value_or(0);
         Biller.smartsyncfilepath = HtmlUnescape(smart->PathText("filepath"));
         SmartSyncCountdown = Biller.smartsyncdelay;
         configured = true;

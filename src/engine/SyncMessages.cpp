@@ -3,7 +3,6 @@
 #include "core/General.h"
 #include "platform/System.h"
 
-#include <charconv>
 #include <cmath>
 
 namespace dm {
@@ -27,14 +26,6 @@ std::string Operation(const char* name, const std::string& content) {
 }
 
 std::string Envelope(const std::string& body) { return EnvelopeHead + body + EnvelopeTail; }
-
-// A decimal integer, all of the text.
-std::optional<int> Integer(std::string_view text) {
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 } // namespace
 
@@ -103,7 +94,7 @@ std::string MaskPassword(const std::string& envelope) {
 
 const TKvXMLElement* SoapBody(const TKvXML& answer) { return answer.Root()->FindChild("soap:Body"); }
 
-int ReadPercentage(std::string_view text) { return Integer(text).value_or(100); }
+int ReadPercentage(std::string_view text) { return ParseInteger(text).value_or(100); }
 
 bool LooksLikeXml(std::string_view answer) { return answer.substr(0, 14) == "<?xml version="; }
 
@@ -114,14 +105,14 @@ TPopupSpec ReadPopup(const TKvXMLElement& popup) {
         const TKvXMLElement* e = popup.FindChild(name);
         if (!e || e->Text().empty()) return;
         std::string_view t = e->Text();
-        if (t.back() == '%') percent = Integer(t.substr(0, t.size() - 1)).value_or(50);
-        else pixels = Integer(t).value_or(50);
+        if (t.back() == '%') percent = ParseInteger(t.substr(0, t.size() - 1)).value_or(50);
+        else pixels = ParseInteger(t).value_or(50);
     };
     size("width", spec.Width, spec.WidthPercent);
     size("height", spec.Height, spec.HeightPercent);
     auto limit = [&](const char* name, std::optional<int>& value) {
         const TKvXMLElement* e = popup.FindChild(name);
-        if (e && !e->Text().empty()) value = Integer(e->Text()).value_or(50);
+        if (e && !e->Text().empty()) value = ParseInteger(e->Text()).value_or(50);
     };
     limit("min_width", spec.MinWidth);
     limit("max_width", spec.MaxWidth);

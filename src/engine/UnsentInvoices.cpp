@@ -3,7 +3,6 @@
 #include "core/General.h"
 #include "core/KvXml.h"
 
-#include <charconv>
 #include <cstring>
 #include <unistd.h>
 
@@ -33,11 +32,7 @@ std::string GetText(std::string_view in, size_t at, size_t capacity) {
     return std::string(in.substr(at + 1, n));
 }
 
-std::int32_t IntegerOr0(std::string_view text) {
-    std::int32_t value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return (ec == std::errc() && end == text.data() + text.size() && !text.empty()) ? value : 0;
-}
+std::int32_t IntegerOr0(std::string_view text) { return ParseInteger(text).value_or(0); }
 
 // Lines end at CR, LF or CR LF.
 std::vector<std::string_view> Lines(std::string_view text) {

@@ -2,10 +2,11 @@
 
 #include "net/WebInet.h"
 
+#include "core/General.h"
+
 #include <httplib.h>
 #include <openssl/ssl.h>
 
-#include <charconv>
 #include <memory>
 
 namespace dm {
@@ -13,10 +14,8 @@ namespace dm {
 namespace {
 
 int PortOf(const std::string& text) {
-    int port = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
-    if (ec != std::errc() || end != text.data() + text.size() || port <= 0 || port > 65535) return 0;
-    return port;
+    int port = ParseInteger(text).value_or(0);
+    return port > 0 && port <= 65535 ? port : 0;
 }
 
 std::unique_ptr<httplib::ClientImpl> MakeClient(const TUrlParts& parts, int port, const TWebOptions& options) {

@@ -1,5 +1,7 @@
 #include "net/WebInet.h"
 
+#include "core/General.h"
+
 #include "net/WebDispatcher.h"
 
 #include <curl/curl.h>
@@ -7,7 +9,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <charconv>
 #include <cstring>
 #include <limits>
 
@@ -32,28 +33,10 @@ constexpr std::int32_t ErrInvalidServerResponse = 12152;
 constexpr std::int32_t ErrRedirectFailed = 12156;
 constexpr std::int32_t ErrSecurityChannel = 12157;
 
-std::string_view TrimLine(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    return s;
-}
-
+// Status codes, lengths and ports: 0 when the text is not a number that fits.
 std::int32_t ParseInt32(std::string_view s) {
-    std::int64_t v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size() || v < 0 || v > std::numeric_limits<std::int32_t>::max())
-        return 0;
-    return static_cast<std::int32_t>(v);
-}
-
-bool EqualsLower(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size()) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower[i]) return false;
-    }
-    return true;
+    std::optional<int> v = ParseInteger(s);
+    return v && *v >= 0 ? *v : 0;
 }
 
 size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
@@ -200,7 +183,7 @@ void TWebInet::Fail(const std::string& text, std::int32_t value) {
 }
 
 void TWebInet::OnHeaderLine(std::string_view line) {
-    line = TrimLine(line);
+    line = TrimBlanks(line);
     if (line.substr(0, 5) == "HTTP/") {
         // Every response (a redirect, a proxy's CONNECT answer) starts afresh; the last one counts.
         HttpContentLength = 0;
@@ -209,16 +192,16 @@ void TWebInet::OnHeaderLine(std::string_view line) {
         std::string_view rest = sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1);
         auto sp2 = rest.find(' ');
         HttpStatusCode = ParseInt32(rest.substr(0, sp2));
-        HttpStatusText = sp2 == std::string_view::npos ? std::string() : std::string(TrimLine(rest.substr(sp2 + 1)));
+        HttpStatusText = sp2 == std::string_view::npos ? std::string() : std::string(TrimBlanks(rest.substr(sp2 + 1)));
         return;
     }
     auto colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    auto name = TrimLine(line.substr(0, colon));
-    auto value = TrimLine(line.substr(colon + 1));
-    if (EqualsLower(name, "content-type"))
+    auto name = TrimBlanks(line.substr(0, colon));
+    auto value = TrimBlanks(line.substr(colon + 1));
+    if (EqualsNoCase(name, "content-type"))
         HttpContentType = value;
-    else if (EqualsLower(name, "content-length"))
+    else if (EqualsNoCase(name, "content-length"))
         HttpContentLength = ParseInt32(value);
 }
 
