@@ -1,13 +1,17 @@
-// The program's entry: start-up, then the windowed or the headless front end.
+// The program's entry: the windowed front end when a display is there, else the headless one.
 
 #include "app/Headless.h"
+#include "core/General.h"
 #include "engine/AppState.h"
 #include "engine/Startup.h"
 #include "engine/UserPrompts.h"
+#include "gui/main/WindowedStart.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -31,17 +35,34 @@ public:
     void ShowServicePopup(const dm::TPopupSpec&) override {}
 };
 
+bool HasEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// A window needs somewhere to appear: an X or Wayland display, or a platform chosen explicitly
+// (offscreen for tests and benchmarks).
+bool DisplayAvailable() {
+    return HasEnvironment("DISPLAY") || HasEnvironment("WAYLAND_DISPLAY") || HasEnvironment("QT_QPA_PLATFORM");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    bool headless = !DisplayAvailable();
+    for (const std::string& a : arguments)
+        if (dm::EqualsNoCase(a, "-headless")) headless = true;
+
+    if (!headless) {
+        QApplication app(argc, argv);
+        return dm::RunWindowed(arguments);
+    }
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(dm::ApplicationTitle));
-
-    std::vector<std::string> arguments(argv + 1, argv + argc);
     TStartupPrompts prompts;
     dm::TAppState state = dm::RunStartup(dm::TStartupEnvironment::Current(arguments), prompts);
     if (state.TerminateRequested) return 1;
-
-    // The window comes with the widgets layer; until then every start is headless.
     return dm::RunHeadless(state);
 }

@@ -1,0 +1,82 @@
+#include "gui/main/GuiPrompts.h"
+
+#include "engine/AppState.h"
+#include "gui/dialogs/HtmlWindow.h"
+#include "gui/main/GuiText.h"
+#include "gui/panel/AuthFailed.h"
+#include "gui/sync/UnableConfirm.h"
+#include "platform/System.h"
+
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace dm {
+
+namespace {
+
+int Box(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, QString::fromLatin1(ApplicationTitle), GuiMessageText(text), buttons, owner);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    return box.exec();
+}
+
+void CentreOnScreen(QWidget& window) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
+    }
+}
+
+} // namespace
+
+void TGuiPrompts::ShowMessage(const std::string& text) {
+    Box(Owner, QMessageBox::NoIcon, text, QMessageBox::Ok);
+}
+
+void TGuiPrompts::ShowError(const std::string& text) { Box(Owner, QMessageBox::Critical, text, QMessageBox::Ok); }
+
+bool TGuiPrompts::AskYesNo(const std::string& question) {
+    return Box(Owner, QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+TAnswer TGuiPrompts::AskYesNoCancel(const std::string& question) {
+    switch (Box(Owner, QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes: return TAnswer::Yes;
+    case QMessageBox::No: return TAnswer::No;
+    default: return TAnswer::Cancel;
+    }
+}
+
+std::optional<std::string> TGuiPrompts::AskPassword(const std::string& businessName, const std::string& billerId,
+                                                    const std::string& userName) {
+    TUnableConfirm dialog(businessName, billerId, userName, Owner);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return EngineText(dialog.txtPassword->text());
+}
+
+std::optional<TCredentials> TGuiPrompts::AskCredentials(const std::string& businessName, const TCredentials& current) {
+    TAuthFailed dialog(businessName, current.UserName, current.Password, Owner);
+    CentreOnScreen(dialog);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return TCredentials{EngineText(dialog.txtUserName->text()), EngineText(dialog.txtPassword->text())};
+}
+
+// The company-file-not-found dialog comes with its own window later; until then the choice that
+// changes nothing, and the strip already says that the file was not found.
+TFileNotFoundChoice TGuiPrompts::AskCompanyFileNotFound(const std::string&, const std::string&, const std::string&) {
+    return TFileNotFoundChoice::None;
+}
+
+// The service's pages need a browser; until the embedded one exists the desktop's shows them.
+void TGuiPrompts::ShowServicePopup(const TPopupSpec& popup) {
+    if (!popup.Url.empty()) ShellOpen(popup.Url);
+}
+
+void TGuiPrompts::ShowHtml(const std::string& caption, const std::string& html) {
+    THtmlWindow window(GuiText(caption), GuiText(html), Owner);
+    window.exec();
+}
+
+} // namespace dm

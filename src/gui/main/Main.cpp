@@ -1,0 +1,485 @@
+#include "gui/main/Main.h"
+
+#include "core/General.h"
+#include "engine/AppState.h"
+#include "engine/MainEngine.h"
+#include "engine/Sync.h"
+#include "engine/UserPrompts.h"
+#include "gui/main/GuiText.h"
+#include "gui/main/Pictures.h"
+#include "gui/main/UpdateBar.h"
+#include "gui/panel/LoginBubble.h"
+#include "gui/sync/SyncView.h"
+#include "platform/System.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace dm {
+
+const char* const BillerRemovedMessage = "Your business has been removed from the Invara Desktop Manager.";
+
+namespace {
+
+constexpr int BillerBarHeight = 28;
+
+// Tabs are a filled rectangle with the caption at its top-left corner.
+class TBillerTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        for (int i = 0; i < count(); ++i) {
+            const QRect r = tabRect(i);
+            const bool current = i == currentIndex();
+            p.fillRect(r, current ? palette().color(QPalette::Base) : palette().color(QPalette::Button));
+            p.setPen(palette().color(QPalette::Mid));
+            p.drawRect(r.adjusted(0, 0, -1, current ? 0 : -1));
+            style()->drawItemText(&p, r.adjusted(6, 4, -2, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic,
+                                  palette(), true, tabText(i), QPalette::WindowText);
+        }
+    }
+};
+
+class TPageControl : public QTabWidget {
+public:
+    explicit TPageControl(QWidget* parent) : QTabWidget(parent) { setTabBar(new TBillerTabBar(this)); }
+};
+
+} // namespace
+
+TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget* parent)
+    : QMainWindow(parent), app_(app), engine_(engine), prompts_(prompts) {
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(GuiText(app.WindowCaption.empty() ? std::string(ApplicationTitle) : app.WindowCaption));
+    setWindowIcon(AppIcon());
+    ApplyFormFont(this);
+    resize(652, 494);
+    setMinimumSize(652, 460);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(326, 247));
+
+    TrayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("client"));
+    client_->installEventFilter(this);
+    setCentralWidget(client_);
+
+    PageControl1 = new TPageControl(client_);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageChange(); });
+
+    lblNoBiller = new QLabel(client_);
+    lblNoBiller->setObjectName(QStringLiteral("lblNoBiller"));
+    lblNoBiller->setAlignment(Qt::AlignCenter);
+    lblNoBiller->setWordWrap(true);
+    lblNoBiller->setTextFormat(Qt::PlainText);
+    lblNoBiller->setFont(FormFont(11, true));
+    lblNoBiller->setText(QStringLiteral("No biller is set up.\n\nThe settings file %1 lists no business.")
+                             .arg(GuiText(engine.Settings.Path())));
+    lblNoBiller->hide();
+
+    BuildBillerBar(client_);
+
+    pnlUpdate = new TUpdateBar(client_);
+    connect(pnlUpdate, &TUpdateBar::skipClicked, this, &TMain::SkipUpdate);
+    // The download goes through the About box, which comes later; until then the link is shown
+    // without an action.
+    pnlUpdate->Label4->setEnabled(false);
+
+    if (!app.StatusBarText.empty()) {
+        StatusPanel = new QLabel(GuiText(app.StatusBarText));
+        StatusPanel->setFixedWidth(300);
+        statusBar()->addWidget(StatusPanel);
+        statusBar()->setSizeGripEnabled(false);
+    }
+
+    BuildMenus();
+
+    TrayIcon = new QSystemTrayIcon(AppIcon(), this);
+    TrayIcon->setToolTip(QString::fromLatin1(ApplicationTitle));
+    PopupMenu1 = new QMenu(this);
+    mnuTrayOpen = PopupMenu1->addAction(QStringLiteral("Open Desktop Manager"));
+    mnuTrayExit = PopupMenu1->addAction(QStringLiteral("Exit"));
+    connect(mnuTrayOpen, &QAction::triggered, this, [this] {
+        RestoreFromTray();
+        tmrStartup.start();
+    });
+    connect(mnuTrayExit, &QAction::triggered, this, &TMain::Exit);
+    TrayIcon->setContextMenu(PopupMenu1);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this, &TMain::TrayIconActivated);
+
+    tmrStartup.setSingleShot(true);
+    tmrStartup.setInterval(200);
+    connect(&tmrStartup, &QTimer::timeout, this, &TMain::tmrStartupTimer);
+
+    connect(&engine, &TMainEngine::billerAdded, this, &TMain::BillerAdded);
+    connect(&engine, &TMainEngine::billerRemoved, this, &TMain::BillerRemoved);
+    connect(&engine, &TMainEngine::syncInProgressChanged, this, [this](bool on) {
+        if (!engine_.SyncAllActive) btnSyncAllBillers->setEnabled(!on);
+    });
+    connect(&engine, &TMainEngine::syncAllChanged, this, &TMain::SyncAllChanged);
+    connect(&engine, &TMainEngine::billerActivated, this, [this](TSync* frame) {
+        if (QWidget* page = PageOf(frame)) PageControl1->setCurrentWidget(page);
+        startedInRun_.push_back(frame);
+        if (const TBillerPage* p = Find(frame)) UpdateBubble(*p);
+    });
+    connect(&engine, &TMainEngine::updateAnnounced, this, &TMain::ShowUpdateBar);
+    // The schedule runs from the window's creation on.
+    engine.tmrAutoSync.start();
+    for (TSync* frame : engine.Billers()) BillerAdded(frame);
+    UpdateBillerBar();
+}
+
+TMain::~TMain() { Shutdown(); }
+
+void TMain::BuildMenus() {
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuAddBiller = mnuFile->addAction(QStringLiteral("&Add Biller..."));
+    mnuAddBiller->setShortcut(QKeySequence(QStringLiteral("Ctrl+A")));
+    mnuOptions = mnuFile->addAction(QStringLiteral("Options..."));
+    mnuViewLog = mnuFile->addAction(QStringLiteral("View Log..."));
+    mnuSearchBillers = mnuFile->addAction(QStringLiteral("Search for Biller..."));
+    mnuSearchBillers->setShortcut(QKeySequence(Qt::Key_F3));
+    mnuFile->addSeparator();
+    mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
+    mnuExit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    connect(mnuExit, &QAction::triggered, this, &TMain::Exit);
+    // Their windows (the wizard, Options, the log viewer, the search) come later.
+    for (QAction* action : {mnuAddBiller, mnuOptions, mnuViewLog, mnuSearchBillers}) action->setEnabled(false);
+    mnuOptions->setVisible(!app_.HostedMode);
+    connect(mnuFile, &QMenu::aboutToShow, this,
+            [this] { mnuViewLog->setVisible(!app_.HostedMode && !engine_.Options.NoLogs); });
+    mnuViewLog->setVisible(!app_.HostedMode && !engine_.Options.NoLogs);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuAbout = help->addAction(QStringLiteral("&About..."));
+    mnuAbout->setEnabled(false); // the About box comes later
+
+    if (app_.ShowLocalMenu) {
+        mnuLocal = menuBar()->addMenu(QStringLiteral("Local"));
+        mnuLocal->addAction(QStringLiteral("Test")); // has no visible effect
+    }
+}
+
+void TMain::BuildBillerBar(QWidget* client) {
+    pnlBillers = new QWidget(client);
+    pnlBillers->setObjectName(QStringLiteral("pnlBillers"));
+    pnlBillers->setAutoFillBackground(true);
+    QPalette white = pnlBillers->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    pnlBillers->setPalette(white);
+    pnlBillers->hide();
+
+    lbxBillers = new QComboBox(pnlBillers);
+    lbxBillers->setObjectName(QStringLiteral("lbxBillers"));
+    lbxBillers->setFont(PixelFont(12, true));
+    lbxBillers->setGeometry(4, 3, 280, 22);
+    connect(lbxBillers, &QComboBox::activated, this, [this](int index) {
+        auto* page = qobject_cast<QWidget*>(lbxBillers->itemData(index).value<QObject*>());
+        if (page) PageControl1->setCurrentWidget(page);
+        PageChange();
+    });
+
+    btnSearchBillers = new QPushButton(QStringLiteral("Search"), pnlBillers);
+    btnSearchBillers->setObjectName(QStringLiteral("btnSearchBillers"));
+    btnSearchBillers->setGeometry(290, 2, 70, 24);
+    btnSearchBillers->setEnabled(false); // the biller search comes later
+
+    btnSyncAllBillers = new QPushButton(QStringLiteral("Sync All Billers"), pnlBillers);
+    btnSyncAllBillers->setObjectName(QStringLiteral("btnSyncAllBillers"));
+    btnSyncAllBillers->setFont(FormFont(8, true));
+    btnSyncAllBillers->setGeometry(366, 2, 120, 24);
+    connect(btnSyncAllBillers, &QPushButton::clicked, this, [this] { engine_.SyncAll(true); });
+
+    lblSyncAll = new QLabel(QStringLiteral("Synchronizing all billers..."), pnlBillers);
+    lblSyncAll->setObjectName(QStringLiteral("lblSyncAll"));
+    lblSyncAll->setFont(PixelFont(15, true));
+    lblSyncAll->setGeometry(8, 4, 600, 20);
+    lblSyncAll->hide();
+}
+
+const TMain::TBillerPage* TMain::Find(const TSync* frame) const {
+    for (const TBillerPage& p : pages_)
+        if (p.frame == frame) return &p;
+    return nullptr;
+}
+
+TSyncView* TMain::ViewOf(const TSync* frame) const {
+    const TBillerPage* p = Find(frame);
+    return p ? p->view : nullptr;
+}
+
+TLoginBubble* TMain::BubbleOf(const TSync* frame) const {
+    const TBillerPage* p = Find(frame);
+    return p ? p->bubble : nullptr;
+}
+
+QWidget* TMain::PageOf(const TSync* frame) const {
+    const TBillerPage* p = Find(frame);
+    return p ? p->page : nullptr;
+}
+
+TSync* TMain::BillerForPage(const QWidget* page) const {
+    for (const TBillerPage& p : pages_)
+        if (p.page == page) return p.frame;
+    return nullptr;
+}
+
+void TMain::LoadBillers() {
+    loading_ = true;
+    engine_.LoadSettings(false);
+    loading_ = false;
+    UpdateBillerBar();
+    PageChange();
+}
+
+void TMain::BillerAdded(TSync* frame) {
+    if (Find(frame)) return;
+    auto* page = new QWidget;
+    page->setObjectName(GuiText(frame->FrameName) + QStringLiteral("Page"));
+    page->setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* view = new TSyncView(*frame, engine_, prompts_, page);
+    layout->addWidget(view);
+    auto* bubble = new TLoginBubble(page);
+    bubble->hide();
+    layout->addWidget(bubble, 1);
+    layout->addStretch(0);
+
+    view->btnSyncOptions->setEnabled(false); // the Options dialog comes later
+    // Only the desktop's browser can show the control panel until the embedded one exists.
+    view->btnControlPanel->setEnabled(engine_.Options.loginbrowser);
+    connect(view, &TSyncView::controlPanelClicked, this, &TMain::OpenControlPanel);
+
+    // Billers of the settings file carry the environment prefix; billers added in this run do not.
+    const std::string name = EscapeAmpersands(frame->Biller.name);
+    const QString caption = GuiText(loading_ ? app_.TabCaptionPrefix + name : name);
+    const std::string& entry = frame->ListEntry;
+
+    pages_.push_back({frame, page, view, bubble});
+    PageControl1->addTab(page, caption);
+
+    // The list is sorted without regard to case; each entry is linked to its page.
+    const QString text = GuiText(entry);
+    int at = 0;
+    while (at < lbxBillers->count() && QString::compare(lbxBillers->itemText(at), text, Qt::CaseInsensitive) <= 0)
+        ++at;
+    lbxBillers->insertItem(at, text, QVariant::fromValue(static_cast<QObject*>(page)));
+
+    connect(frame, &TSync::changed, page, [this, frame] {
+        if (const TBillerPage* p = Find(frame)) UpdateBubble(*p);
+    });
+    UpdateBubble(pages_.back());
+    if (!loading_) UpdateBillerBar();
+}
+
+void TMain::UpdateBubble(const TBillerPage& page) {
+    if (!page.frame) return;
+    // A biller synchronising in an all-biller run shows its progress without the hint.
+    const bool inRun = engine_.SyncAllActive &&
+                       std::find(startedInRun_.begin(), startedInRun_.end(), page.frame) != startedInRun_.end();
+    page.bubble->setVisible(page.frame->Layout == TSync::TButtonLayout::Confirmed && !inRun);
+}
+
+void TMain::SyncAllChanged() {
+    const bool active = engine_.SyncAllActive;
+    if (active && !lblSyncAll->isVisible()) lbxBillers->setCurrentIndex(-1); // the run starts
+    lbxBillers->setVisible(!active);
+    btnSearchBillers->setVisible(!active);
+    btnSyncAllBillers->setVisible(!active);
+    lblSyncAll->setText(GuiText(engine_.SyncAllProgress));
+    lblSyncAll->setVisible(active && !engine_.SyncAllProgress.empty());
+    if (!active) {
+        startedInRun_.clear();
+        btnSyncAllBillers->setEnabled(!engine_.SyncInProgress());
+        PageChange();
+    }
+    for (const TBillerPage& p : pages_) {
+        p.view->btnControlPanel->setEnabled(!active && engine_.Options.loginbrowser);
+        UpdateBubble(p);
+    }
+}
+
+void TMain::BillerRemoved(TSync* frame) {
+    auto it = std::find_if(pages_.begin(), pages_.end(), [&](const TBillerPage& p) { return p.frame == frame; });
+    if (it == pages_.end()) return;
+    QWidget* page = it->page;
+    pages_.erase(it);
+    for (int i = 0; i < lbxBillers->count(); ++i) {
+        if (lbxBillers->itemData(i).value<QObject*>() == page) {
+            lbxBillers->removeItem(i);
+            break;
+        }
+    }
+    PageControl1->removeTab(PageControl1->indexOf(page));
+    delete page;
+    PageChange();
+    UpdateBillerBar();
+    // The engine saves the settings once the frame is gone; the confirmation follows that.
+    QTimer::singleShot(0, this, [this] { prompts_.ShowMessage(BillerRemovedMessage); });
+}
+
+void TMain::PageChange() {
+    QWidget* page = PageControl1->currentWidget();
+    for (int i = 0; i < lbxBillers->count(); ++i) {
+        if (lbxBillers->itemData(i).value<QObject*>() == page) {
+            QSignalBlocker block(lbxBillers);
+            lbxBillers->setCurrentIndex(i);
+            break;
+        }
+    }
+}
+
+void TMain::UpdateBillerBar() {
+    const bool bar = lbxBillers->count() > 1;
+    pnlBillers->setVisible(bar);
+    mnuSearchBillers->setVisible(bar);
+    ApplyLayoutRule();
+}
+
+void TMain::ApplyLayoutRule() {
+    const int width = client_->width();
+    int top = 0;
+    if (pnlUpdate->isVisibleTo(this)) {
+        pnlUpdate->setGeometry(0, 0, width, TUpdateBar::BarHeight);
+        top = TUpdateBar::BarHeight;
+    }
+    const int height = client_->height() - top;
+    if (pnlBillers->isVisibleTo(this)) {
+        // The bar covers the tab strip.
+        pnlBillers->setGeometry(0, top, width, BillerBarHeight);
+        PageControl1->setGeometry(-4, top + 2, width + 8, height + 2);
+        pnlBillers->raise();
+    } else {
+        PageControl1->setGeometry(-3, top, width + 7, height + 4);
+    }
+    pnlUpdate->raise();
+    const bool none = pages_.empty();
+    PageControl1->setVisible(!none);
+    lblNoBiller->setVisible(none);
+    lblNoBiller->setGeometry(20, top, std::max(0, width - 40), height);
+}
+
+void TMain::OpenControlPanel(TSync* frame) {
+    if (!frame) return;
+    if (engine_.Options.loginbrowser) {
+        ShellOpen(app_.BaseUrl + "securelogin");
+        return;
+    }
+    // The embedded control panel comes later; its button is disabled meanwhile.
+}
+
+void TMain::ShowUpdateBar() {
+    if (pnlUpdate->isVisibleTo(this)) return;
+    pnlUpdate->Announce();
+    pnlUpdate->show();
+    ApplyLayoutRule();
+}
+
+void TMain::SkipUpdate() {
+    pnlUpdate->hide();
+    ApplyLayoutRule();
+}
+
+void TMain::StartTimers() {
+    tmrStartup.setInterval(app_.StartMinimized ? 1 : 200);
+    tmrStartup.start();
+    engine_.tmrCheckForUpdates.setInterval(1000);
+    engine_.tmrCheckForUpdates.start();
+}
+
+void TMain::tmrStartupTimer() {
+    if (TrayAvailable) TrayIcon->show();
+    if (app_.StartMinimized) {
+        app_.StartMinimized = false;
+        HideToTray();
+        return;
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMain::HideToTray() {
+    if (!TrayAvailable) {
+        showMinimized();
+        return;
+    }
+    TrayIcon->show();
+    hide();
+}
+
+void TMain::RestoreFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TMain::BringToFront() { RestoreFromTray(); }
+
+void TMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+}
+
+void TMain::Exit() {
+    exiting_ = true;
+    QCoreApplication::quit();
+}
+
+void TMain::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    TrayIcon->hide();
+    engine_.Shutdown();
+    for (auto it = pages_.rbegin(); it != pages_.rend(); ++it) delete it->page;
+    pages_.clear();
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+    if (exiting_) {
+        event->accept();
+        return;
+    }
+    // The close box keeps the program running.
+    event->ignore();
+    HideToTray();
+}
+
+void TMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && TrayAvailable &&
+        isVisible()) {
+        // Hiding inside the state change confuses some window managers; do it right after.
+        QTimer::singleShot(0, this, [this] {
+            if (windowState() & Qt::WindowMinimized) HideToTray();
+        });
+    }
+}
+
+bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) ApplyLayoutRule();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace dm

@@ -1,0 +1,130 @@
+#pragma once
+
+// The program's only main window: one tab per biller with its status strip and login hint,
+// the biller bar when there are several, the update bar, the menus and the tray icon. The
+// billers, settings, log and sessions belong to the engine; the window shows them and passes
+// the user's commands on.
+
+#include "engine/Sync.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+
+namespace dm {
+
+class TLoginBubble;
+class TMainEngine;
+class TSync;
+class TSyncView;
+class TUpdateBar;
+class TUserPrompts;
+struct TAppState;
+
+extern const char* const BillerRemovedMessage;
+
+class TMain : public QMainWindow {
+    Q_OBJECT
+public:
+    TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget* parent = nullptr);
+    ~TMain() override;
+
+    // Components, named as the rest of the program knows them.
+    QTabWidget* PageControl1;
+    QWidget* pnlBillers;
+    QComboBox* lbxBillers;
+    QPushButton* btnSearchBillers;
+    QPushButton* btnSyncAllBillers;
+    QLabel* lblSyncAll;
+    TUpdateBar* pnlUpdate;
+    QLabel* StatusPanel = nullptr; // the environment text; null without one
+    QLabel* lblNoBiller;
+    QSystemTrayIcon* TrayIcon;
+    QMenu* PopupMenu1;
+    QMenu* mnuFile;
+    QAction* mnuAddBiller;
+    QAction* mnuOptions;
+    QAction* mnuViewLog;
+    QAction* mnuSearchBillers;
+    QAction* mnuExit;
+    QAction* mnuAbout;
+    QMenu* mnuLocal = nullptr;
+    QAction* mnuTrayOpen;
+    QAction* mnuTrayExit;
+    QTimer tmrStartup;
+
+    // Where no notification area exists the window is only ever minimised, so it cannot be lost.
+    bool TrayAvailable;
+
+    // The billers of the settings file, each with its tab; their captions carry the environment prefix.
+    void LoadBillers();
+    // The start-up timer, once everything is loaded.
+    void StartTimers();
+
+    TSyncView* ViewOf(const TSync* frame) const;
+    TLoginBubble* BubbleOf(const TSync* frame) const;
+    QWidget* PageOf(const TSync* frame) const;
+    TSync* BillerForPage(const QWidget* page) const;
+
+    void UpdateBillerBar();
+    void ApplyLayoutRule();
+    void PageChange();
+    void OpenControlPanel(TSync* frame);
+
+    // The update bar: shown once a newer version is announced, gone after "Skip Update".
+    void ShowUpdateBar();
+    void SkipUpdate();
+
+    void HideToTray();
+    void RestoreFromTray();
+    // Another copy of the program was started: this one comes to the front.
+    void BringToFront();
+    // The Exit commands: the event loop ends at its next turn.
+    void Exit();
+    // Settings saved, then every biller from the last to the first closes QuickBooks and goes.
+    void Shutdown();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct TBillerPage {
+        QPointer<TSync> frame;
+        QWidget* page;
+        TSyncView* view;
+        TLoginBubble* bubble;
+    };
+    const TBillerPage* Find(const TSync* frame) const;
+    void BuildMenus();
+    void BuildBillerBar(QWidget* client);
+    void BillerAdded(TSync* frame);
+    void BillerRemoved(TSync* frame);
+    void UpdateBubble(const TBillerPage& page);
+    void SyncAllChanged();
+    void tmrStartupTimer();
+    void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+
+    TAppState& app_;
+    TMainEngine& engine_;
+    TUserPrompts& prompts_;
+    QWidget* client_;
+    std::vector<TBillerPage> pages_;
+    std::vector<QPointer<TSync>> startedInRun_;
+    bool loading_ = false;
+    bool exiting_ = false;
+    bool shutDown_ = false;
+};
+
+} // namespace dm

@@ -1,0 +1,20 @@
+#pragma once
+
+// The program's own pictures, drawn in code so that no image files need to be shipped.
+
+#include <QIcon>
+#include <QImage>
+
+class QPainter;
+class QRect;
+
+namespace dm {
+
+// The window and tray icon.
+QIcon AppIcon();
+// The 11 x 11 failure mark of the status strip and the log viewer.
+const QImage& FailedMark();
+// The soft blue band behind the title of the small dialogs.
+void PaintDialogBand(QPainter& painter, const QRect& band);
+
+} // namespace dm
