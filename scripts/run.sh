@@ -36,8 +36,16 @@ cat >"$work/storage/invdesk.xml" <<'XML'
 XML
 
 status=0
-"$bin/invara-desktop-manager" -headless -syncall -localtest "-baseurl=$url" "-storage=$work/storage" "$@" || status=$?
-echo
-echo "Activity log ($work/storage/log.txt), first lines:"
-head -n 12 "$work/storage/log.txt" | cut -c1-160
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # With a display the window opens; its Sync button synchronises the demo biller.
+  echo "Starting the window; close it with File > Exit."
+  "$bin/invara-desktop-manager" -localtest "-baseurl=$url" "-storage=$work/storage" "$@" || status=$?
+else
+  "$bin/invara-desktop-manager" -headless -syncall -localtest "-baseurl=$url" "-storage=$work/storage" "$@" || status=$?
+fi
+if [ -f "$work/storage/log.txt" ]; then
+  echo
+  echo "Activity log ($work/storage/log.txt), first lines:"
+  head -n 12 "$work/storage/log.txt" | cut -c1-160
+fi
 exit $status
