@@ -21,17 +21,36 @@ std::string ReplaceText(char pattern, std::string_view replacement, std::string_
 
 std::string EscapeAmpersands(std::string_view text) { return ReplaceText('&', "&&", text); }
 
+size_t HtmlEscapedSize(std::string_view text) {
+    size_t size = text.size();
+    for (char c : text) {
+        if (c == '&') size += 4;
+        else if (c == '<' || c == '>') size += 3;
+    }
+    return size;
+}
+
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+    out.reserve(out.size() + HtmlEscapedSize(text));
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* entity = nullptr;
+        switch (text[i]) {
+        case '&': entity = "&amp;"; break;
+        case '>': entity = "&gt;"; break;
+        case '<': entity = "&lt;"; break;
+        default: continue;
+        }
+        out.append(text, start, i - start);
+        out += entity;
+        start = i + 1;
+    }
+    out.append(text, start, std::string_view::npos);
+}
+
 std::string HtmlEscape(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '>': out += "&gt;"; break;
-        case '<': out += "&lt;"; break;
-        default: out += c;
-        }
-    }
+    AppendHtmlEscaped(out, text);
     return out;
 }
 

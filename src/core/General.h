@@ -17,6 +17,10 @@ std::string ReplaceText(char pattern, std::string_view replacement, std::string_
 std::string EscapeAmpersands(std::string_view text);
 // "&" -> "&amp;", ">" -> "&gt;", "<" -> "&lt;"; quotes untouched.
 std::string HtmlEscape(std::string_view text);
+// The same, appended to out (large texts are escaped without a copy of their own).
+void AppendHtmlEscaped(std::string& out, std::string_view text);
+// The length HtmlEscape gives, for reserving.
+size_t HtmlEscapedSize(std::string_view text);
 // Decodes "&lt;", "&gt;", "&quot;", "&amp;", "&apos;" and numeric references (UTF-8 above 127);
 // any other name is dropped with its "&" and ";", and an "&" with no later ";" is dropped.
 std::string HtmlUnescape(std::string_view text);

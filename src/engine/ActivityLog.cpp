@@ -30,7 +30,7 @@ void TActivityLog::Close() {
     fd_ = -1;
 }
 
-void TActivityLog::Write(const std::string& bytes) {
+void TActivityLog::Write(std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -66,9 +66,12 @@ void TActivityLog::BeginLogSession(std::string_view billerId) {
 
 void TActivityLog::LogLine(std::string_view message, std::string_view details) {
     if (fd_ < 0) return;
-    std::string text = "## " + Timestamp() + " # " + std::string(TrimBlanks(message)) + "\r\n";
-    if (!details.empty()) text += std::string(details) + "\r\n";
-    Write(text);
+    Write("## " + Timestamp() + " # " + std::string(TrimBlanks(message)) + "\r\n");
+    // Details can be a whole message of many megabytes: written as they are, not copied.
+    if (!details.empty()) {
+        Write(details);
+        Write("\r\n");
+    }
 }
 
 void TActivityLog::EndLogSession(bool failed) {

@@ -34,7 +34,7 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
 private:
-    void Write(const std::string& bytes);
+    void Write(std::string_view bytes);
     void Close();
     std::string Timestamp() const;
 

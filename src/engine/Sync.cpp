@@ -66,8 +66,8 @@ TSync::~TSync() { ReleaseProcessor(); }
 
 void TSync::Log(const std::string& message, const std::string& details) { main_.LogLine(message, details); }
 
-void TSync::Post(const std::string& envelope) {
-    WebPostXml(main_.App.SyncServiceUrl, envelope, WebHandler(this, &TSync::AsyncWebResponse), webOwner_);
+void TSync::Post(std::string envelope) {
+    WebPostXml(main_.App.SyncServiceUrl, std::move(envelope), WebHandler(this, &TSync::AsyncWebResponse), webOwner_);
 }
 
 void TSync::ReleaseProcessor() { processor_.reset(); }
@@ -156,7 +156,7 @@ void TSync::tmrStartSyncTimer() {
                                                 reset, mode);
     LastRequest = envelope;
     Log("Sending authentication request.", MaskPassword(envelope));
-    Post(envelope);
+    Post(std::move(envelope));
 }
 
 void TSync::FailQuickBooksConnection(const std::string& message) {
@@ -339,7 +339,7 @@ void TSync::SendRequestXML() {
     std::string envelope = SendRequestEnvelope(ServerTicket, file, major, minor);
     LastRequest = envelope;
     Log("Asking server to send a request.", envelope);
-    Post(envelope);
+    Post(std::move(envelope));
 }
 
 void TSync::SendChosenInvoices() {
@@ -350,7 +350,7 @@ void TSync::SendChosenInvoices() {
     ChosenInvoices.clear();
     LastRequest = envelope;
     Log("Sending list of chosen invoices to send.", envelope);
-    Post(envelope);
+    Post(std::move(envelope));
 }
 
 bool TSync::ShowServicePopup(const TKvXMLElement* dmElement) {
@@ -433,8 +433,9 @@ void TSync::Process_SendRequest(const std::string& answer) {
     StatusText = "Sending response to Invara";
     Phase = phReceiveResponse;
     std::string envelope = ReceiveResponseEnvelope(ServerTicket, response);
+    response = std::string(); // the answer can be large: only the envelope is kept from here
     Log("Sending response to the server.", envelope);
-    Post(envelope);
+    Post(std::move(envelope));
 }
 
 void TSync::Process_ReceiveResponse(const std::string& answer) {
@@ -462,7 +463,7 @@ void TSync::SendCloseConnection() {
     std::string envelope = CloseConnectionEnvelope(ServerTicket);
     LastRequest = envelope;
     Log("Telling server to close connection.", envelope);
-    Post(envelope);
+    Post(std::move(envelope));
 }
 
 void TSync::Process_CloseConnection(const std::string& answer) {
@@ -523,7 +524,7 @@ void TSync::SendReportError() {
     std::string envelope = ReportErrorEnvelope(ServerTicket, LastQbError);
     LastRequest = envelope;
     Log("Reporting error to server.", envelope);
-    Post(envelope);
+    Post(std::move(envelope));
 }
 
 void TSync::FinishSync() {

@@ -150,7 +150,7 @@ private:
     void SendReportError();
     void FailQuickBooksConnection(const std::string& message);
     void FailUnmatchedAnswer(const char* what);
-    void Post(const std::string& envelope);
+    void Post(std::string envelope);
     void Log(const std::string& message, const std::string& details = {});
     void Repaint() { emit changed(); }
     void ReleaseProcessor();

@@ -67,10 +67,17 @@ std::string ChosenInvoicesEnvelope(const std::string& ticket, const std::string&
     return Envelope(Operation("sendRequestXML", Element("ticket", ticket) + Element("sendchoseninvoices", chosenInvoices)));
 }
 
+// QuickBooks' answer can be tens of megabytes: it is escaped straight into the one envelope.
 std::string ReceiveResponseEnvelope(const std::string& ticket, const std::string& qbxmlResponse) {
-    return Envelope(Operation("receiveResponseXML", Element("ticket", ticket) +
-                                                        Element("response", HtmlEscape(qbxmlResponse)) +
-                                                        "<hresult /><message />"));
+    const std::string head = std::string(EnvelopeHead) + "<receiveResponseXML xmlns=\"" + ConnectorNamespace +
+                             "\">" + Element("ticket", ticket) + "<response>";
+    const std::string tail = std::string("</response><hresult /><message /></receiveResponseXML>") + EnvelopeTail;
+    std::string envelope;
+    envelope.reserve(head.size() + HtmlEscapedSize(qbxmlResponse) + tail.size());
+    envelope += head;
+    AppendHtmlEscaped(envelope, qbxmlResponse);
+    envelope += tail;
+    return envelope;
 }
 
 std::string CloseConnectionEnvelope(const std::string& ticket) {

@@ -10,19 +10,29 @@ namespace {
 // Every "&" must start a reference: a predefined entity or a character reference.
 bool AmpersandsWellFormed(const std::string& text, std::string& error) {
     static const char* entities[] = {"amp;", "lt;", "gt;", "quot;", "apos;"};
+    // One forward pass: CDATA sections and comments (which may hold a bare "&") are skipped
+    // as they come, so the check stays linear in the text.
     size_t at = 0;
-    while ((at = text.find('&', at)) != std::string::npos) {
-        // CDATA sections and comments may hold a bare "&".
-        size_t cdata = text.rfind("<![CDATA[", at);
-        if (cdata != std::string::npos && text.find("]]>", cdata) > at) {
-            ++at;
+    size_t open = text.find("<!");
+    for (;;) {
+        size_t amp = text.find('&', at);
+        if (amp == std::string::npos) break;
+        if (open != std::string::npos && open < at) open = text.find("<!", at);
+        if (open != std::string::npos && open < amp) {
+            const char* close = nullptr;
+            if (text.compare(open, 9, "<![CDATA[") == 0) close = "]]>";
+            else if (text.compare(open, 4, "<!--") == 0) close = "-->";
+            if (close) {
+                size_t end = text.find(close, open);
+                if (end == std::string::npos) break; // the parser reports the unclosed section
+                at = end + std::strlen(close);
+            } else {
+                at = open + 2;
+            }
+            open = text.find("<!", at);
             continue;
         }
-        size_t comment = text.rfind("<!--", at);
-        if (comment != std::string::npos && text.find("-->", comment) > at) {
-            ++at;
-            continue;
-        }
+        at = amp;
         bool ok = false;
         for (const char* e : entities) ok = ok || text.compare(at + 1, std::strlen(e), e) == 0;
         if (!ok && at + 1 < text.size() && text[at + 1] == '#') {
