@@ -4,6 +4,7 @@
 #include "core/KvXml.h"
 #include "engine/MainEngine.h"
 #include "engine/Sync.h"
+#include "engine/UnsentInvoices.h"
 #include "engine/UserPrompts.h"
 
 #include <QCoreApplication>
@@ -40,6 +41,11 @@ public:
     }
     void ShowServicePopup(const TPopupSpec& popup) override {
         std::printf("window from the service: %s\n", popup.Url.c_str());
+    }
+    TReviewResult ReviewUnsentInvoices(TUnsentInvoiceFiles& files, bool) override {
+        std::printf("review: %d new invoice%s in QuickBooks - none chosen, nothing sent\n", files.RowCount(),
+                    files.RowCount() == 1 ? "" : "s");
+        return {}; // as the review's Cancel button: nothing ticked, the session goes on
     }
 };
 
