@@ -1,8 +1,11 @@
 # Compile settings shared by every target of ours.
 function(dm_common_settings target)
   target_compile_features(${target} PUBLIC cxx_std_20)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
     -Wno-unused-parameter -Wno-missing-field-initializers)
+  if(DM_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # dm_add_layer(NAME core SOURCES ... LIBS ...): one library per layer, dm_<name>.

@@ -46,10 +46,50 @@ bool DisplayAvailable() {
     return HasEnvironment("DISPLAY") || HasEnvironment("WAYLAND_DISPLAY") || HasEnvironment("QT_QPA_PLATFORM");
 }
 
+const char* const UsageText =
+    "Usage: invara-desktop-manager [SWITCH]...\n"
+    "       invara-desktop-manager -headless (-syncall | -sync=ID) [SWITCH]...\n"
+    "\n"
+    "Links QuickBooks company files to the Invara invoicing service. The window opens when a\n"
+    "display is there and -headless is not given; otherwise the agent runs headless, prints each\n"
+    "step and a summary line per biller, and ends. A second start hands its switches to the\n"
+    "running copy. Switch names compare without case; unknown arguments are ignored.\n"
+    "\n"
+    "  -headless              run without a window\n"
+    "  -syncall               headless: synchronise every biller in turn\n"
+    "  -sync=ID               headless: synchronise the biller with this id\n"
+    "  -m                     start in the notification area\n"
+    "  -options               open the options, then end\n"
+    "  -storage=FOLDER        settings and logs in FOLDER (default ~/.local/share/Invara/)\n"
+    "  -storageadduser        add the user's name to that folder\n"
+    "  -localtest, -dev, -qa, -beta, -aws\n"
+    "                         the service environment (the last one wins)\n"
+    "  -baseurl=URL           any service root\n"
+    "  -ih                    the alternate HTTP client\n"
+    "  -hf, -hft, -loginexternal, -rightnetworks, -cloud9, -unidata, -hosted\n"
+    "                         hosted and partner variants\n"
+    "  --help                 this text\n"
+    "  --version              the version\n"
+    "\n"
+    "Headless exit status: 0 every biller ended without errors, 1 one failed, 2 no biller.\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    // Answered before anything starts, so that neither reaches a running copy.
+    for (const std::string& a : arguments) {
+        if (a == "--help") {
+            std::fputs(UsageText, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            dm::TVersionInfo version;
+            std::printf("invara-desktop-manager %s (build %s)\n", version.VersionText().c_str(),
+                        version.BuildNumber().c_str());
+            return 0;
+        }
+    }
     bool headless = !DisplayAvailable();
     for (const std::string& a : arguments)
         if (dm::EqualsNoCase(a, "-headless")) headless = true;

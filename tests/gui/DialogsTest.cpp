@@ -4,6 +4,7 @@
 #include "gui/dialogs/HtmlWindow.h"
 #include "gui/main/GuiPrompts.h"
 #include "gui/main/GuiText.h"
+#include "gui/main/Pictures.h"
 #include "gui/panel/AuthFailed.h"
 #include "gui/panel/LoginBubble.h"
 #include "gui/sync/SyncView.h"
@@ -165,6 +166,19 @@ TEST(Dialogs, LoginBubbleTexts) {
     EXPECT_EQ(bubble.Label1->font().pointSizeF(), bubble.Label3->font().pointSizeF());
     bubble.show();
     dmtest::SaveScreenshot(&bubble, "dialog_login_bubble");
+}
+
+// The icon comes from the one drawing shipped with the package; without an installed theme the
+// sizes built into the program serve, sharp at every size the desktop asks for.
+TEST(Dialogs, AppIconHasEverySizeWithoutATheme) {
+    const QIcon icon = dm::AppIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (int size : {16, 32, 48, 256}) {
+        QPixmap pixmap = icon.pixmap(QSize(size, size));
+        EXPECT_EQ(pixmap.size(), QSize(size, size));
+        // The centre of the drawing is the blue square, never transparent.
+        EXPECT_GT(qAlpha(pixmap.toImage().pixel(size / 2, size / 5)), 200) << size;
+    }
 }
 
 TEST(Dialogs, PagesOfOurOwnOpenInAModalWindow) {

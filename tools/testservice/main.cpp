@@ -14,9 +14,11 @@
 
 namespace {
 
+const char* const UsageText = "usage: invara-testservice [--port N] [--host ADDRESS] [--scenario FILE]\n"
+                              "  --port 0 picks a free port; the port in use is printed on standard output.\n";
+
 int Usage() {
-    std::fprintf(stderr, "usage: invara-testservice [--port N] [--host ADDRESS] [--scenario FILE]\n"
-                         "  --port 0 picks a free port; the port in use is printed on standard output.\n");
+    std::fputs(UsageText, stderr);
     return 2;
 }
 
@@ -35,6 +37,10 @@ int main(int argc, char** argv) {
     std::string scenarioFile;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(UsageText, stdout);
+            return 0;
+        }
         if ((arg == "--port" || arg == "--scenario" || arg == "--host") && i + 1 < argc) {
             std::string value = argv[++i];
             if (arg == "--port") {

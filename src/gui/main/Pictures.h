@@ -1,6 +1,6 @@
 #pragma once
 
-// The program's own pictures, drawn in code so that no image files need to be shipped.
+// The program's own pictures: its icon, and the small marks drawn in code.
 
 #include <QIcon>
 #include <QImage>

@@ -44,6 +44,8 @@ bool TWindowedProgram::Start() {
 int RunWindowed(const std::vector<std::string>& arguments) {
     QApplication::setQuitOnLastWindowClosed(false); // the window hides to the tray
     QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    // Lets the desktop link the windows to the installed entry (its icon, its name).
+    QGuiApplication::setDesktopFileName(QStringLiteral("invara-desktop-manager"));
     QApplication::setWindowIcon(AppIcon());
 
     QStringList handed;
