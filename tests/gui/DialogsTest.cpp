@@ -142,6 +142,24 @@ TEST(Dialogs, AuthFailedCorrectsUserNameAndPassword) {
     EXPECT_EQ(prompts.AskCredentials("A & B Plumbing", {"old", "secret"}), std::nullopt) << "Cancel changes nothing";
 }
 
+// A password stored by an older version in Latin-1 is shown as text; left as shown it goes back
+// byte for byte, and only what the user typed is converted.
+TEST(Dialogs, PrefilledBytesSurviveTheDialog) {
+    TGuiPrompts prompts;
+    const std::string latin1Password = "caf\xE9";
+    dmtest::WhenModal([](QWidget* modal) {
+        auto* d = qobject_cast<TAuthFailed*>(modal);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->txtPassword->text(), QString::fromUtf8("caf\u00e9"));
+        d->txtUserName->setText(QString::fromUtf8("Jos\u00e9"));
+        d->btnOk->click();
+    });
+    auto fresh = prompts.AskCredentials("A & B Plumbing", {"ann", latin1Password});
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->Password, latin1Password);
+    EXPECT_EQ(fresh->UserName, "Jos\xC3\xA9") << "edited text is UTF-8";
+}
+
 TEST(Dialogs, LoginBubbleTexts) {
     TLoginBubble bubble;
     bubble.resize(624, 420);

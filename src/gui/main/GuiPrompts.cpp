@@ -60,7 +60,8 @@ std::optional<TCredentials> TGuiPrompts::AskCredentials(const std::string& busin
     TAuthFailed dialog(businessName, current.UserName, current.Password, Owner);
     CentreOnScreen(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    return TCredentials{EngineText(dialog.txtUserName->text()), EngineText(dialog.txtPassword->text())};
+    return TCredentials{EngineText(dialog.txtUserName->text(), current.UserName),
+                        EngineText(dialog.txtPassword->text(), current.Password)};
 }
 
 // The company-file-not-found dialog comes with its own window later; until then the choice that

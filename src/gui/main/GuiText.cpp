@@ -22,6 +22,11 @@ QString GuiMessageText(std::string_view bytes) {
 
 std::string EngineText(const QString& text) { return text.toStdString(); }
 
+std::string EngineText(const QString& text, std::string_view original) {
+    if (text == GuiText(original)) return std::string(original);
+    return EngineText(text);
+}
+
 QFont FormFont() { return QFontDatabase::systemFont(QFontDatabase::GeneralFont); }
 
 void ApplyFormFont(QWidget* form) { form->setFont(FormFont()); }

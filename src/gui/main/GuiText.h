@@ -17,6 +17,9 @@ QString GuiText(std::string_view bytes);
 // Carriage returns of the fixed message texts become line breaks.
 QString GuiMessageText(std::string_view bytes);
 std::string EngineText(const QString& text);
+// For a field that showed `original`: its bytes back when the user left the text as shown (a
+// Latin-1 password stays Latin-1), else the edited text in UTF-8.
+std::string EngineText(const QString& text, std::string_view original);
 
 // The desktop's UI font, the same for every form.
 QFont FormFont();
