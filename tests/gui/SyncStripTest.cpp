@@ -2,6 +2,7 @@
 // buttons in each account state.
 
 #include "gui/main/GuiText.h"
+#include "gui/main/Pictures.h"
 #include "gui/sync/SyncView.h"
 
 #include "EventLoop.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <optional>
 
@@ -50,10 +52,7 @@ struct StripFixture {
         QImage image(width, 33, QImage::Format_RGB32);
         image.fill(Qt::magenta);
         QPainter p(&image);
-        QPalette palette;
-        palette.setColor(QPalette::Base, Qt::white);
-        palette.setColor(QPalette::Text, Qt::black);
-        PaintSyncStatus(p, image.size(), *frame, app, loginWidth, palette);
+        PaintSyncStatus(p, image.size(), *frame, app, loginWidth);
         return image;
     }
 };
@@ -380,4 +379,103 @@ TEST(SyncView, ButtonsPassTheUsersCommandsOn) {
     EXPECT_TRUE(dmtest::WaitUntil([&] { return f.engine->Billers().empty(); }));
     view.update(); // paints nothing once the frame has gone
     QCoreApplication::processEvents();
+}
+
+namespace {
+
+double Luminance(QColor c) {
+    auto channel = [](double v) {
+        v /= 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+// The contrast of the darkest ink against the lightest background in the area.
+double Contrast(const QImage& image, QRect area) {
+    double light = 0, dark = 1;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const double l = Luminance(image.pixelColor(x, y));
+            light = std::max(light, l);
+            dark = std::min(dark, l);
+        }
+    return (light + 0.05) / (dark + 0.05);
+}
+
+} // namespace
+
+// A dark desktop theme changes the palette, not the strip's fixed bands: the text keeps to the
+// bands' colours and stays readable.
+TEST(SyncView, ReadableInADarkTheme) {
+    StripFixture f;
+    f.frame->Biller.lastsync = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53));
+    TSyncView view(*f.frame, *f.engine, f.prompts);
+    QPalette dark;
+    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        dark.setColor(role, QColor(30, 30, 30));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(230, 230, 230));
+    view.setPalette(dark);
+    view.resize(624, 33);
+    view.show();
+    const QImage image = view.grab().toImage();
+    dmtest::SaveImage(image, "sync_strip_dark_theme");
+    // The last-sync line on the top band and the result line on the lower bands.
+    EXPECT_GE(Contrast(image, QRect(236, 4, 200, 11)), 4.5);
+    EXPECT_GE(Contrast(image, QRect(235, 17, 150, 12)), 4.5);
+}
+
+TEST(SyncView, LongLinesEndInAnEllipsisWithTheWholeTextAsTooltip) {
+    StripFixture f;
+    f.frame->Biller.lastsync = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53));
+    f.frame->HadErrors = true;
+    const std::string longError = "QB Error: " + std::string(40, 'x') + " the company file could not be opened because "
+                                  "another program keeps it locked for writing at the moment";
+    f.frame->ErrorText = longError;
+    TSyncView view(*f.frame, *f.engine, f.prompts);
+    view.resize(500, 33);
+    view.show();
+    const QImage image = view.grab().toImage();
+    EXPECT_EQ(view.toolTip(), GuiText(longError));
+    // Nothing is drawn in the last pixels: the text stopped before the edge.
+    EXPECT_FALSE(InkBox(image, DarkRed, QRect(497, 0, 3, 33)));
+
+    f.frame->ErrorText = "Unable to communicate with server.";
+    emit f.frame->changed();
+    view.grab();
+    EXPECT_TRUE(view.toolTip().isEmpty()) << "a text that fits needs no tooltip";
+
+    // Blocked: the message stops before Remove at the right edge.
+    f.frame->Blocked = true;
+    f.frame->Layout = TSync::TButtonLayout::Canceled;
+    f.frame->BlockedText = "Your account has been cancelled. " + std::string(80, 'y');
+    emit f.frame->changed();
+    const QImage blocked = view.grab().toImage();
+    EXPECT_FALSE(InkBox(blocked, DarkRed, QRect(view.btnRemove->x(), 0, view.btnRemove->width(), 4)));
+    EXPECT_EQ(view.toolTip(), GuiText(f.frame->BlockedText));
+}
+
+TEST(SyncView, FailureMarkSharpAtTwiceTheResolution) {
+    StripFixture f;
+    f.frame->Biller.lastsync = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53));
+    f.frame->HadErrors = true;
+    f.frame->ErrorText = "Unable to communicate with server.";
+    QImage image(QSize(624, 33) * 2, QImage::Format_RGB32);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::white);
+    {
+        QPainter p(&image);
+        PaintSyncStatus(p, QSize(624, 33), *f.frame, f.app, -1);
+    }
+    dmtest::SaveImage(image, "sync_strip_failed_dpr2");
+    const QImage mark = FailedMark(2);
+    EXPECT_EQ(mark.size(), QSize(22, 22));
+    EXPECT_EQ(mark.deviceIndependentSize(), QSizeF(11, 11));
+    // The white cross of the mark is drawn with device pixels: thin lines, not a blur of pink.
+    int pureWhite = 0;
+    for (int y = 0; y < 22; ++y)
+        for (int x = 0; x < 22; ++x)
+            if (mark.pixelColor(x, y) == QColor(Qt::white)) ++pureWhite;
+    EXPECT_GT(pureWhite, 8);
 }

@@ -19,10 +19,13 @@ QIcon AppIcon() {
     return icon;
 }
 
-const QImage& FailedMark() {
-    static const QImage mark = [] {
-        QImage image(11, 11, QImage::Format_ARGB32_Premultiplied);
+QImage FailedMark(qreal devicePixelRatio) {
+    // Drawn at the screen's own resolution, so that it stays sharp at a ratio of 2.
+    auto draw = [](qreal ratio) {
+        const int side = qRound(11 * ratio);
+        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
+        image.setDevicePixelRatio(ratio);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QColor(150, 0, 0));
@@ -32,8 +35,12 @@ const QImage& FailedMark() {
         p.drawLine(QPointF(3.5, 3.5), QPointF(7.5, 7.5));
         p.drawLine(QPointF(7.5, 3.5), QPointF(3.5, 7.5));
         return image;
-    }();
-    return mark;
+    };
+    static const QImage plain = draw(1);
+    if (devicePixelRatio <= 1) return plain;
+    static const QImage doubled = draw(2);
+    if (devicePixelRatio == 2) return doubled;
+    return draw(devicePixelRatio);
 }
 
 void PaintDialogBand(QPainter& painter, const QRect& band) {

@@ -12,8 +12,9 @@ namespace dm {
 
 // The window and tray icon.
 QIcon AppIcon();
-// The 11 x 11 failure mark of the status strip and the log viewer.
-const QImage& FailedMark();
+// The 11 x 11 failure mark of the status strip and the log viewer, in logical pixels, drawn for
+// the given device-pixel ratio.
+QImage FailedMark(qreal devicePixelRatio = 1);
 // The soft blue band behind the title of the small dialogs.
 void PaintDialogBand(QPainter& painter, const QRect& band);
 

@@ -31,6 +31,15 @@ void TextAt(QPainter& p, int x, int y, const QString& text) {
     p.drawText(QPoint(x, y + p.fontMetrics().ascent()), text);
 }
 
+// Text that does not fit before `right` ends in an ellipsis; the full text is kept for the
+// tooltip.
+QString Fit(QPainter& p, const QString& text, int x, int right, QString& elided) {
+    const int available = right - x;
+    if (p.fontMetrics().horizontalAdvance(text) <= available) return text;
+    elided = text;
+    return p.fontMetrics().elidedText(text, Qt::ElideRight, std::max(available, 0));
+}
+
 // Rectangles are given by their corners; the right and bottom edges are not filled.
 void Fill(QPainter& p, int left, int top, int right, int bottom, const QColor& color) {
     if (right > left && bottom > top) p.fillRect(QRect(left, top, right - left, bottom - top), color);
@@ -62,14 +71,18 @@ QString LastSyncText(const QDateTime& lastsync) {
            locale.toString(lastsync.time(), time.trimmed());
 }
 
-void PaintSyncStatus(QPainter& p, const QSize& size, const TSync& frame, const TAppState& app,
-                     int loginButtonWidth, const QPalette& palette) {
+QString PaintSyncStatus(QPainter& p, const QSize& size, const TSync& frame, const TAppState& app,
+                        int loginButtonWidth, int rightButtonLeft) {
     const int width = size.width();
     const int height = size.height();
-    const QColor windowText = palette.color(QPalette::Text);
+    // The bands are fixed light colours, so the text is fixed too: the strip reads the same in a
+    // dark desktop theme.
+    const QColor windowText = Qt::black;
+    const int right = (rightButtonLeft >= 0 ? rightButtonLeft : width) - 4;
+    QString elided;
 
     p.setPen(Qt::NoPen);
-    Fill(p, 0, 0, width, height, palette.color(QPalette::Base));
+    Fill(p, 0, 0, width, height, Qt::white);
     if (app.IsVistaOrLater) {
         Fill(p, 0, 8, width, height, QColor(250, 250, 250));
         Fill(p, 0, 12, width, height, QColor(248, 248, 248));
@@ -88,12 +101,12 @@ void PaintSyncStatus(QPainter& p, const QSize& size, const TSync& frame, const T
         TextAt(p, 6, 10, QStringLiteral("Confirming account..."));
     } else if (frame.Blocked) {
         const int x = loginButtonWidth >= 0 ? loginButtonWidth + 10 : 5;
-        const QString text = GuiText(frame.BlockedText);
+        const QString text = Fit(p, GuiText(frame.BlockedText), x + 1, right, elided);
         p.setPen(Qt::white);
         TextAt(p, x + 1, 10, text);
         p.setPen(QColor(128, 0, 0));
         TextAt(p, x, 9, text);
-        return;
+        return elided;
     }
 
     if (frame.Phase != TSync::phIdle) {
@@ -120,7 +133,7 @@ void PaintSyncStatus(QPainter& p, const QSize& size, const TSync& frame, const T
 
         p.setPen(windowText);
         p.setFont(FormFont(8, true));
-        TextAt(p, 235, 16, GuiText(frame.StatusDetail));
+        TextAt(p, 235, 16, Fit(p, GuiText(frame.StatusDetail), 235, right, elided));
 
         if (!frame.RedirectLabel.empty()) {
             p.setFont(FormFont(10, true));
@@ -134,31 +147,36 @@ void PaintSyncStatus(QPainter& p, const QSize& size, const TSync& frame, const T
             Fill(p, 540, h + 1, 540 + w + 1, h + 2, Qt::black);
             p.setPen(windowText);
         }
-        return;
+        return elided;
     }
 
-    if (!frame.Biller.lastsync.isValid()) return; // never synchronised
+    if (!frame.Biller.lastsync.isValid()) return elided; // never synchronised
     if (frame.HadErrors && frame.OtherFileOpen) {
         p.setFont(FormFont(8, false));
         p.setPen(QColor(0, 128, 0));
-        TextAt(p, 235, 16, QStringLiteral("Unable to sync while another company file is open in QuickBooks."));
+        TextAt(p, 235, 16,
+               Fit(p, QStringLiteral("Unable to sync while another company file is open in QuickBooks."), 235, right,
+                   elided));
     } else if (frame.HadErrors) {
         const QString text = ErrorLine(frame, app);
-        if (text.isEmpty()) return;
+        if (text.isEmpty()) return elided;
         p.setFont(FormFont(7, true));
         p.setPen(QColor(128, 0, 0));
-        const QImage& mark = FailedMark();
-        p.drawImage(233, 17, mark);
-        TextAt(p, 235 + mark.width() - 1, 17, text);
+        const QImage mark = FailedMark(p.device() ? p.device()->devicePixelRatioF() : 1);
+        p.drawImage(QPoint(233, 17), mark);
+        const int x = 235 + qRound(mark.deviceIndependentSize().width()) - 1;
+        TextAt(p, x, 17, Fit(p, text, x, right, elided));
     } else {
         p.setFont(FormFont(8, true));
         p.setPen(QColor(0, 128, 0));
         TextAt(p, 235, 16,
-               frame.Biller.smartsync ? GuiText(frame.StatusText) : QStringLiteral("Last sync completed successfully."));
+               Fit(p, frame.Biller.smartsync ? GuiText(frame.StatusText) : QStringLiteral("Last sync completed successfully."),
+                   235, right, elided));
         p.setFont(FormFont(8, false));
         p.setPen(windowText);
         TextAt(p, 236, 4, LastSyncText(frame.Biller.lastsync));
     }
+    return elided;
 }
 
 TSyncView::TSyncView(TSync& frame, TMainEngine& main, TUserPrompts& prompts, QWidget* parent)
@@ -237,11 +255,15 @@ void TSyncView::resizeEvent(QResizeEvent* event) {
 void TSyncView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (!frame_) {
-        p.fillRect(rect(), palette().color(QPalette::Base));
+        p.fillRect(rect(), Qt::white);
         return;
     }
-    PaintSyncStatus(p, size(), *frame_, main_.App, btnControlPanel->isVisible() ? btnControlPanel->width() : -1,
-                    palette());
+    // Remove sits at the right edge in the blocked layouts; the text stops before it.
+    const bool removeAtRight = btnRemove->isVisible() && frame_->Layout != TSync::TButtonLayout::Confirmed;
+    const QString elided = PaintSyncStatus(p, size(), *frame_, main_.App,
+                                           btnControlPanel->isVisible() ? btnControlPanel->width() : -1,
+                                           removeAtRight ? btnRemove->x() : -1);
+    setToolTip(elided);
 }
 
 } // namespace dm

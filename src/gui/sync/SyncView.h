@@ -24,9 +24,11 @@ struct TAppState;
 extern const char* const RemoveBillerQuestion;
 
 // Paints the status area of the frame into a box of the given size at the strip's coordinates.
-// loginButtonWidth is the width of the Login button, or -1 while it is hidden.
-void PaintSyncStatus(QPainter& painter, const QSize& size, const TSync& frame, const TAppState& app,
-                     int loginButtonWidth, const QPalette& palette);
+// loginButtonWidth is the width of the Login button, or -1 while it is hidden; rightButtonLeft
+// the left edge of a button at the right end, or -1. Returns the full text of a line that had to
+// be cut short (for a tooltip), else an empty text.
+QString PaintSyncStatus(QPainter& painter, const QSize& size, const TSync& frame, const TAppState& app,
+                        int loginButtonWidth, int rightButtonLeft = -1);
 // "Last sync from this computer completed on DATE at TIME" in the user's formats.
 QString LastSyncText(const QDateTime& lastsync);
 
