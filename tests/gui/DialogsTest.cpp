@@ -10,6 +10,7 @@
 #include "gui/sync/SyncView.h"
 #include "gui/sync/UnableConfirm.h"
 
+#include "EventLoop.h"
 #include "GuiSupport.h"
 
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -213,4 +215,22 @@ TEST(Dialogs, PagesOfOurOwnOpenInAModalWindow) {
     prompts.ShowHtml("Invara Synchronize All Billers Summary", "<h3>Summary</h3><p>Demo Co: synchronised</p>");
     EXPECT_EQ(caption, "Invara Synchronize All Billers Summary");
     EXPECT_TRUE(text.contains("Demo Co: synchronised"));
+}
+
+TEST(Dialogs, SecondMessageBoxIsOffsetFromTheFirst) {
+    TGuiPrompts prompts;
+    QPoint first, second;
+    dmtest::WhenModal([&](QWidget* outer) {
+        first = outer->pos();
+        dmtest::WhenModal([&](QWidget* inner) {
+            second = inner->pos();
+            static_cast<QMessageBox*>(inner)->accept();
+        });
+        // A second biller's message while the first is still open.
+        QTimer::singleShot(0, [&] { prompts.ShowMessage("Second biller"); });
+        dmtest::WaitUntil([&] { return !second.isNull(); });
+        static_cast<QMessageBox*>(outer)->accept();
+    });
+    prompts.ShowMessage("First biller");
+    EXPECT_EQ(second, first + QPoint(32, 32));
 }

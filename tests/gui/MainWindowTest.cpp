@@ -13,6 +13,10 @@
 #include "GuiSupport.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
 #include <QCoreApplication>
 #include <cstdio>
 #include <QComboBox>
@@ -379,4 +383,89 @@ TEST(MainWindow, SyncAllBillersShowsItsProgressInTheBar) {
         EXPECT_TRUE(w.ViewOf(frame)->btnControlPanel->isEnabled());
         EXPECT_TRUE(w.BubbleOf(frame)->isVisibleTo(w.PageOf(frame)));
     }
+}
+
+// The panel comes after the agent (started at login) and may go away again: the window follows
+// it and is never hidden without a way back.
+TEST(MainWindow, TrayThatComesAndGoes) {
+    TWindowFixture f(json::array({Account("ann", "Demo Co", "1001")}));
+    f.Settings(Business("ann", "Demo Co", "1001"));
+    f.Open(false);
+    bool panel = false;
+    f.window->TrayProbe = [&] { return panel; };
+    EXPECT_TRUE(f.window->tmrTrayWatch.isActive());
+    EXPECT_EQ(f.window->tmrTrayWatch.timerType(), Qt::VeryCoarseTimer);
+
+    f.window->close();
+    EXPECT_TRUE(f.window->isVisible()) << "no tray yet: the close box only minimises";
+    EXPECT_TRUE(f.window->isMinimized());
+
+    panel = true;
+    f.window->tmrTrayWatchTimer();
+    EXPECT_TRUE(f.window->TrayAvailable);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.window->isVisible()) << "the minimised window moves into the tray that appeared";
+
+    panel = false;
+    f.window->tmrTrayWatchTimer();
+    EXPECT_FALSE(f.window->TrayAvailable);
+    EXPECT_TRUE(f.window->isVisible()) << "the tray holding the window went away: it is shown minimised";
+    EXPECT_TRUE(f.window->isMinimized());
+}
+
+TEST(MainWindow, ModalDialogKeepsTheWindowAndComesBackFirst) {
+    TWindowFixture f(json::array({Account("ann", "Demo Co", "1001")}));
+    f.Settings(Business("ann", "Demo Co", "1001"));
+    f.Open(true);
+    bool hiddenUnderDialog = true, dialogBack = false;
+    QMessageBox box(QMessageBox::Question, "Invara Desktop Manager", "A question", QMessageBox::Yes | QMessageBox::No,
+                    f.window.get());
+    dmtest::WhenModal([&](QWidget* modal) {
+        // The dialog's minimise takes the window with it; the window must not hide then.
+        modal->showMinimized();
+        f.window->showMinimized();
+        QCoreApplication::processEvents();
+        dmtest::WaitUntil([] { return false; }, std::chrono::milliseconds(100));
+        hiddenUnderDialog = !f.window->isVisible();
+        // A second start (or a tray click) brings the dialog itself back.
+        f.window->BringToFront();
+        dialogBack = modal->isVisible() && !modal->isMinimized();
+        static_cast<QMessageBox*>(modal)->done(QMessageBox::No);
+    });
+    box.exec();
+    EXPECT_FALSE(hiddenUnderDialog);
+    EXPECT_TRUE(dialogBack);
+}
+
+TEST(MainWindow, ExitFromTheTrayAnswersAnOpenDialogAsCancel) {
+    TWindowFixture f(json::array({Account("ann", "Demo Co", "1001")}));
+    f.Settings(Business("ann", "Demo Co", "1001"));
+    f.Open(true);
+    ASSERT_TRUE(f.window->mnuTrayExit->isEnabled());
+    QDialog dialog(f.window.get());
+    dmtest::WhenModal([&](QWidget*) { f.window->mnuTrayExit->trigger(); });
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(MainWindow, TrayTellsWhatTheAgentIsDoing) {
+    TWindowFixture f(json::array({Account("ann", "Demo Co", "1001")}));
+    f.Settings(Business("ann", "Demo Co", "1001"));
+    f.Open(true);
+    ASSERT_TRUE(f.WaitConfirmed());
+    TSync* frame = f.Biller(0);
+    EXPECT_EQ(f.window->TrayIcon->toolTip(), "Invara Desktop Manager");
+    frame->Phase = TSync::phReceiveResponse;
+    frame->Percentage = 42;
+    emit frame->changed();
+    EXPECT_EQ(f.window->TrayIcon->toolTip(), "Invara Desktop Manager\nSynchronizing Demo Co: 42%");
+    frame->Phase = TSync::phIdle;
+    frame->HadErrors = true;
+    emit frame->changed();
+    EXPECT_EQ(f.window->TrayIcon->toolTip(), "Invara Desktop Manager\nLast sync of Demo Co failed");
+    EXPECT_TRUE(f.window->TrayIcon->property("failed").toBool());
+    EXPECT_FALSE(f.window->TrayIcon->icon().isNull());
+    frame->HadErrors = false;
+    emit frame->changed();
+    EXPECT_FALSE(f.window->TrayIcon->property("failed").toBool());
 }

@@ -7,6 +7,7 @@
 #include "gui/sync/UnableConfirm.h"
 #include "platform/System.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,6 +20,12 @@ namespace {
 int Box(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, QString::fromLatin1(ApplicationTitle), GuiMessageText(text), buttons, owner);
     box.setObjectName(QStringLiteral("MessageBox"));
+    // Another biller's question may already be open: the new one sits below and right of it, so
+    // that neither hides the other.
+    if (QWidget* open = QApplication::activeModalWidget(); open && open->isVisible()) {
+        box.adjustSize();
+        box.move(open->pos() + QPoint(32, 32));
+    }
     return box.exec();
 }
 

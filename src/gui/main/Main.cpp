@@ -12,7 +12,9 @@
 #include "gui/sync/SyncView.h"
 #include "platform/System.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -76,7 +78,7 @@ TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(326, 247));
 
-    TrayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    trayProbed_ = TrayAvailable = TrayProbe();
 
     client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("client"));
@@ -126,6 +128,12 @@ TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget
     connect(mnuTrayExit, &QAction::triggered, this, &TMain::Exit);
     TrayIcon->setContextMenu(PopupMenu1);
     connect(TrayIcon, &QSystemTrayIcon::activated, this, &TMain::TrayIconActivated);
+    tmrTrayWatch.setInterval(5000);
+    tmrTrayWatch.setTimerType(Qt::VeryCoarseTimer);
+    connect(&tmrTrayWatch, &QTimer::timeout, this, &TMain::tmrTrayWatchTimer);
+    connect(&engine, &TMainEngine::billerAdded, this,
+            [this](TSync* frame) { connect(frame, &TSync::changed, this, &TMain::UpdateTrayState); });
+    connect(&engine, &TMainEngine::sessionFinished, this, &TMain::UpdateTrayState);
 
     tmrStartup.setSingleShot(true);
     tmrStartup.setInterval(200);
@@ -407,9 +415,11 @@ void TMain::StartTimers() {
     tmrStartup.start();
     engine_.tmrCheckForUpdates.setInterval(1000);
     engine_.tmrCheckForUpdates.start();
+    tmrTrayWatch.start();
 }
 
 void TMain::tmrStartupTimer() {
+    trayStarted_ = true;
     if (TrayAvailable) TrayIcon->show();
     if (app_.StartMinimized) {
         app_.StartMinimized = false;
@@ -422,7 +432,9 @@ void TMain::tmrStartupTimer() {
 }
 
 void TMain::HideToTray() {
-    if (!TrayAvailable) {
+    // A hidden window under an open modal dialog would leave the dialog without a way back (its
+    // own minimise takes the window with it): only minimise then.
+    if (!TrayAvailable || QApplication::activeModalWidget()) {
         showMinimized();
         return;
     }
@@ -434,6 +446,50 @@ void TMain::RestoreFromTray() {
     showNormal();
     raise();
     activateWindow();
+    // The dialog that waits for an answer comes first, or the window looks frozen.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+        modal->showNormal();
+        modal->raise();
+        modal->activateWindow();
+    }
+}
+
+void TMain::tmrTrayWatchTimer() {
+    const bool available = TrayProbe();
+    if (available == trayProbed_) return;
+    trayProbed_ = TrayAvailable = available;
+    if (available) {
+        if (!trayStarted_) return;
+        TrayIcon->show();
+        if (isMinimized()) HideToTray();
+        return;
+    }
+    TrayIcon->hide();
+    if (!isVisible() && !exiting_) showMinimized(); // it was in the tray that has gone
+}
+
+void TMain::UpdateTrayState() {
+    QString state;
+    bool failed = false;
+    for (TSync* frame : engine_.Billers()) {
+        if (frame->Phase != TSync::phIdle) {
+            state = QStringLiteral("Synchronizing %1: %2%").arg(GuiText(frame->Biller.name)).arg(
+                std::clamp(frame->Percentage, 0, 100));
+            failed = false;
+            break;
+        }
+        if (frame->HadErrors && state.isEmpty()) {
+            state = QStringLiteral("Last sync of %1 failed").arg(GuiText(frame->Biller.name));
+            failed = true;
+        }
+    }
+    const QString tip = QString::fromLatin1(ApplicationTitle) + (state.isEmpty() ? QString() : QLatin1Char('\n') + state);
+    if (TrayIcon->toolTip() != tip) TrayIcon->setToolTip(tip);
+    const bool showsFailed = TrayIcon->property("failed").toBool();
+    if (showsFailed != failed) {
+        TrayIcon->setIcon(failed ? AppIconFailed() : AppIcon());
+        TrayIcon->setProperty("failed", failed);
+    }
 }
 
 void TMain::BringToFront() { RestoreFromTray(); }
@@ -444,6 +500,17 @@ void TMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
 
 void TMain::Exit() {
     exiting_ = true;
+    // An open dialog is answered as its Cancel button first, so that what waits on it unwinds
+    // with the safe answer before the program ends.
+    for (int i = 0; i < 16; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this) break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal) break; // it refused to close
+    }
     QCoreApplication::quit();
 }
 

@@ -10,6 +10,8 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSystemTrayIcon>
+
+#include <functional>
 #include <QTimer>
 
 #include <vector>
@@ -65,6 +67,14 @@ public:
 
     // Where no notification area exists the window is only ever minimised, so it cannot be lost.
     bool TrayAvailable;
+    // The desktop's panel may come after the agent (started at login) or go away: the tray is
+    // looked for again every few seconds, and the window moves between hiding in it and being
+    // minimised.
+    std::function<bool()> TrayProbe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    QTimer tmrTrayWatch;
+    void tmrTrayWatchTimer();
+    // The tray's tooltip and icon tell idle, synchronising (biller and percent) or last session failed.
+    void UpdateTrayState();
 
     // The billers of the settings file, each with its tab; their captions carry the environment prefix.
     void LoadBillers();
@@ -123,6 +133,8 @@ private:
     std::vector<TBillerPage> pages_;
     std::vector<QPointer<TSync>> startedInRun_;
     bool loading_ = false;
+    bool trayProbed_ = false;
+    bool trayStarted_ = false;
     bool exiting_ = false;
     bool shutDown_ = false;
 };

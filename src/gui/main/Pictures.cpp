@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <algorithm>
+
 namespace dm {
 
 QIcon AppIcon() {
@@ -15,6 +17,24 @@ QIcon AppIcon() {
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
             bundled.addFile(QStringLiteral(":/icons/invara-desktop-manager-%1.png").arg(size), QSize(size, size));
         return QIcon::fromTheme(QStringLiteral("invara-desktop-manager"), bundled);
+    }();
+    return icon;
+}
+
+QIcon AppIconFailed() {
+    static const QIcon icon = [] {
+        QIcon marked;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            QPixmap pixmap = AppIcon().pixmap(QSize(size, size));
+            QPainter p(&pixmap);
+            // The mark keeps half the icon's width at most and is drawn at the icon's own scale.
+            const QImage mark = FailedMark(std::max(size / 22.0, 1.0));
+            const QSize markSize = mark.size();
+            p.drawImage(QRect(size - markSize.width(), size - markSize.height(), markSize.width(), markSize.height()),
+                        mark);
+            marked.addPixmap(pixmap);
+        }
+        return marked;
     }();
     return icon;
 }

@@ -12,6 +12,8 @@ namespace dm {
 
 // The window and tray icon.
 QIcon AppIcon();
+// The same with the failure mark in its lower right corner: the last session failed.
+QIcon AppIconFailed();
 // The 11 x 11 failure mark of the status strip and the log viewer, in logical pixels, drawn for
 // the given device-pixel ratio.
 QImage FailedMark(qreal devicePixelRatio = 1);
