@@ -305,6 +305,33 @@ TEST(Options, ThreeBillersOpenOnTheBillerOfTheActiveTab) {
     EXPECT_TRUE(opened);
 }
 
+TEST(Options, BillerRemovedWhileOpenLeavesTheList) {
+    TXdgFolders xdg;
+    TWindowFixture f(json::array({Account("ann", "Zeta Works", "1003"), Account("bob", "alpha Co", "1001")}));
+    f.Settings(Business("ann", "Zeta Works", "1003") + Business("bob", "alpha Co", "1001"));
+    f.Open();
+    ASSERT_TRUE(f.WaitConfirmed());
+    TSync* alpha = f.Biller(1);
+    bool opened = false;
+    WhenOptionsOpen(
+        [&](TOptionsView& d) {
+            opened = true;
+            ASSERT_EQ(d.SelectedBiller(), alpha);
+            f.engine->RequestRemoveBiller(alpha);
+            ASSERT_TRUE(dmtest::WaitUntil([&] { return d.lbxBillers->count() == 1; }));
+            EXPECT_EQ(d.SelectedBiller(), nullptr);
+            EXPECT_FALSE(d.pnlBillerOptions->isVisible());
+            d.chkBillerCheckPayments->click(); // writes nowhere
+            d.lbxBillers->viewport()->repaint();
+            EXPECT_EQ(d.lbxBillers->item(0)->text(), "Biller 1003 - Zeta Works");
+        },
+        true);
+    f.window->PageControl1->setCurrentWidget(f.window->PageOf(alpha));
+    f.window->ShowOptions(true);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(f.engine->Billers().size(), 1u);
+}
+
 TEST(Options, SingleFileImportBillerFromItsTab) {
     TXdgFolders xdg;
     TWindowFixture f(json::array({Account("cy", "Midway", "1002")}));
