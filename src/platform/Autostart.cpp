@@ -110,7 +110,8 @@ bool AutostartEnabled(const TAutostartPaths& paths) {
     const std::string user = paths.UserFolder + AutostartFileName;
     if (FileExists(user)) return DesktopEntryEnabled(ReadText(user));
     for (const std::string& folder : paths.SystemFolders)
-        if (FileExists(folder + AutostartFileName)) return DesktopEntryEnabled(ReadText(folder + AutostartFileName));
+        if (const std::string system = folder + AutostartFileName; FileExists(system))
+            return DesktopEntryEnabled(ReadText(system));
     return false;
 }
 

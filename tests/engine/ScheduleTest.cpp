@@ -39,8 +39,10 @@ TEST(Schedule, ScheduledTimesOfTheDay) {
         {-1, 0, 2, {}, {{11, 0}, {23, 0}}},
     };
     for (const Case& c : cases) {
-        for (auto [h, m] : c.runs) EXPECT_TRUE(ScheduleMatches(h, m, c.firstHour, c.firstMinute, c.index)) << c.index << " " << h << ":" << m;
-        for (auto [h, m] : c.not_runs) EXPECT_FALSE(ScheduleMatches(h, m, c.firstHour, c.firstMinute, c.index)) << c.index << " " << h << ":" << m;
+        for (auto [h, m] : c.runs)
+            EXPECT_TRUE(ScheduleMatches(h, m, c.firstHour, c.firstMinute, c.index)) << c.index << " " << h << ":" << m;
+        for (auto [h, m] : c.not_runs)
+            EXPECT_FALSE(ScheduleMatches(h, m, c.firstHour, c.firstMinute, c.index)) << c.index << " " << h << ":" << m;
     }
 }
 
@@ -96,7 +98,8 @@ TEST(Schedule, FirstTimeChoicesFitTheirStep) {
     for (int index = 1; index <= ScheduleIntervalCount; ++index) {
         const TScheduleInterval& interval = *ScheduleInterval(index);
         const int step = interval.StepHours * 60 + interval.StepMinutes;
-        const int latest = (interval.HoursOffered - 1 + (interval.OffersPm ? 12 : 0)) * 60 + interval.MinutesOffered - 1;
+        const int latestHour = interval.HoursOffered - 1 + (interval.OffersPm ? 12 : 0);
+        const int latest = latestHour * 60 + interval.MinutesOffered - 1;
         if (index == 1 || index > 8) EXPECT_EQ(latest, 23 * 60 + 59) << index; // any time of the day
         else EXPECT_EQ(latest, step - 1) << index;
     }

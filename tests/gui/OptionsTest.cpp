@@ -146,6 +146,11 @@ TEST(Options, OneBillerEditsItOnTheGeneralTab) {
             EXPECT_EQ(d.windowTitle(), "Options");
             EXPECT_EQ(d.size(), QSize(545, 401));
             EXPECT_FALSE(d.windowFlags() & Qt::WindowCloseButtonHint) << "no border icons";
+            QStringList buttons;
+            for (const QPushButton* button : d.findChildren<QPushButton*>())
+                if (button->isVisible()) buttons << button->text();
+            EXPECT_EQ(buttons, QStringList{"OK"}) << "OK is the only way out; there is no Cancel";
+            EXPECT_TRUE(d.btnOK->isDefault());
             EXPECT_FALSE(d.PageControl1->isTabVisible(d.PageControl1->indexOf(d.TabSheet3)));
             EXPECT_TRUE(d.chkSingleBillerNewPayments->isVisible());
             EXPECT_TRUE(d.chkSingleBillerPaymentNotify->isVisible());
@@ -432,7 +437,8 @@ TEST(Options, ChangingTheIntervalRebuildsTheTimeLists) {
         {"4 Times Per Day - Every 6 Hours", "05", "45", {"12", "01", "02", "03", "04", "05"}, {"AM"}, 60},
         {"8 Times Per Day - Every 3 Hours", "12", "45", {"12", "01", "02"}, {"AM"}, 60},
         {"48 Times Per Day - Every 30 Minutes", "12", "00", {"12"}, {"AM"}, 30},
-        {"1440 Times Per Day - Every Minute", "12", "00", {"12", "01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11"}, {"AM", "PM"}, 60},
+        {"1440 Times Per Day - Every Minute", "12", "00",
+         {"12", "01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11"}, {"AM", "PM"}, 60},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.interval.toStdString());

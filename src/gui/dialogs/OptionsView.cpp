@@ -341,8 +341,10 @@ void TOptionsView::FormCreate(const std::vector<TSync*>& billerList) {
     const bool validHour = o.autosynchour >= 0 && o.autosynchour <= 23;
     const bool pm = o.autosynchour >= 12;
     const int hour = pm ? o.autosynchour - 12 : o.autosynchour;
-    lbxAutoSyncAMPM->setCurrentIndex(validHour ? lbxAutoSyncAMPM->findText(pm ? QStringLiteral("PM") : QStringLiteral("AM")) : -1);
-    lbxAutoSyncHour->setCurrentIndex(validHour ? lbxAutoSyncHour->findText(hour == 0 ? QStringLiteral("12") : TwoDigits(hour)) : -1);
+    const QString ampmText = pm ? QStringLiteral("PM") : QStringLiteral("AM");
+    const QString hourText = hour == 0 ? QStringLiteral("12") : TwoDigits(hour);
+    lbxAutoSyncAMPM->setCurrentIndex(validHour ? lbxAutoSyncAMPM->findText(ampmText) : -1);
+    lbxAutoSyncHour->setCurrentIndex(validHour ? lbxAutoSyncHour->findText(hourText) : -1);
     lbxAutoSyncMinutes->setCurrentIndex(lbxAutoSyncMinutes->findText(TwoDigits(o.autosyncminute)));
     lbxAutoSyncHourClick();
 
