@@ -7,6 +7,7 @@
 #include "gui/main/WindowedStart.h"
 #include "gui/sync/SyncView.h"
 #include "engine/Schedule.h"
+#include "net/Web.h"
 #include "platform/Autostart.h"
 #include "platform/System.h"
 
@@ -546,7 +547,7 @@ TEST(Options, OkStoresExactlyTheChosenValues) {
     ASSERT_TRUE(opened);
     EXPECT_EQ(dmtest::ReadFileBytes(f.app.SettingsFileName()),
               dmtest::ReadFileBytes(DM_SOURCE_DIR "/tests/gui/fixtures/options-saved.xml"));
-    EXPECT_FALSE(f.engine->Options.UseDefaultProxy);
+    EXPECT_FALSE(WebOptions().UseDefaultProxy) << "the transport follows at once";
     EXPECT_FALSE(fs::exists(xdg.UserEntry())) << "autostart unchanged";
 }
 
