@@ -3,6 +3,7 @@
 #include "core/General.h"
 #include "core/KvXml.h"
 #include "engine/Notifications.h"
+#include "engine/Schedule.h"
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
 

@@ -30,33 +30,4 @@ TNotificationCommand ExtractNotificationCommand(std::string_view fragment) {
     return c;
 }
 
-bool ScheduleMatches(int h, int m, int firstHour, int firstMinute, int k) {
-    // Only the eleven intervals of the Options list schedule anything.
-    if (k < 1 || k > 11) return false;
-    int H = firstHour, M = firstMinute;
-    for (;;) {
-        if (m == M && h == H) return true;
-        if (m != M && k < 7) return false;
-        switch (k) {
-        case 1: return false;
-        case 2: H += 12; break;
-        case 3: H += 6; break;
-        case 4: H += 3; break;
-        case 5: H += 2; break;
-        case 6: H += 1; break;
-        case 7: M += 30; break;
-        case 8: M += 15; break;
-        case 9: M += 5; break;
-        case 10: M += 2; break;
-        case 11: M += 1; break;
-        default: return false;
-        }
-        if (M > 59) {
-            M -= 60;
-            H += 1;
-        }
-        if (H >= 24) return false;
-    }
-}
-
 } // namespace dm

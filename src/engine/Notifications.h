@@ -21,8 +21,4 @@ struct TNotificationCommand {
 // Takes out the first command of the fragment; the rest is the fragment unchanged otherwise.
 TNotificationCommand ExtractNotificationCommand(std::string_view fragment);
 
-// The first time of the day is H:M; the interval index 1 to 11 steps through the day.
-// True when hour:minute is one of the scheduled times.
-bool ScheduleMatches(int hour, int minute, int firstHour, int firstMinute, int intervalIndex);
-
 } // namespace dm

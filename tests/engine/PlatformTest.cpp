@@ -71,12 +71,13 @@ TEST(Platform, ReplaceFileAtomicallyKeepsOwnerPermissions) {
 
 TEST(Platform, AutostartMigratesTheSystemEntryOnce) {
     dmtest::TempDir dir;
-    TAutostartPaths paths{dir.Folder() + "user/", dir.Folder() + "system/"};
-    fs::create_directories(paths.SystemFolder);
+    TAutostartPaths paths{dir.Folder() + "user/", {dir.Folder() + "system/"}};
+    fs::create_directories(paths.SystemFolders[0]);
     MigrateAutostart(paths, "/opt/invara/bin/invara-desktop-manager");
     EXPECT_FALSE(AutostartEnabled(paths)); // nothing system-wide: nothing to move
+    EXPECT_FALSE(fs::exists(paths.UserFolder));
 
-    dmtest::WriteFileBytes(paths.SystemFolder + AutostartFileName, "[Desktop Entry]\nExec=/usr/bin/old\n");
+    dmtest::WriteFileBytes(paths.SystemFolders[0] + AutostartFileName, "[Desktop Entry]\nExec=/usr/bin/old\n");
     MigrateAutostart(paths, "/opt/my apps/invara-desktop-manager");
     EXPECT_TRUE(AutostartEnabled(paths));
     EXPECT_NE(dmtest::ReadFileBytes(paths.UserFolder + AutostartFileName)
@@ -89,6 +90,96 @@ TEST(Platform, AutostartMigratesTheSystemEntryOnce) {
     MigrateAutostart(paths, "/opt/invara/bin/invara-desktop-manager");
     EXPECT_FALSE(AutostartEnabled(paths));
     EXPECT_NE(dmtest::ReadFileBytes(paths.UserFolder + AutostartFileName).find("Hidden=true"), std::string::npos);
+
+    // Without a system entry, turning the start off removes the user's file.
+    fs::remove(paths.SystemFolders[0] + AutostartFileName);
+    SetAutostart(paths, true, "/usr/bin/invara-desktop-manager");
+    SetAutostart(paths, false, "");
+    EXPECT_FALSE(fs::exists(paths.UserFolder + AutostartFileName));
+}
+
+TEST(Platform, AutostartFollowsTheXdgFolders) {
+    struct Case {
+        const char* configHome;
+        const char* configDirs;
+        std::string user;
+        std::vector<std::string> system;
+    } cases[] = {
+        {nullptr, nullptr, "/home/ann/.config/autostart/", {"/etc/xdg/autostart/"}},
+        {"", "", "/home/ann/.config/autostart/", {"/etc/xdg/autostart/"}},
+        {"/cfg", "/etc/a:/opt/b/", "/cfg/autostart/", {"/etc/a/autostart/", "/opt/b/autostart/"}},
+        // Relative paths are not valid there and are passed over.
+        {"rel/cfg", "rel:/etc/a::", "/home/ann/.config/autostart/", {"/etc/a/autostart/"}},
+        {"/cfg/", "rel", "/cfg/autostart/", {"/etc/xdg/autostart/"}},
+    };
+    for (const Case& c : cases) {
+        TAutostartPaths paths = TAutostartPaths::From("/home/ann", c.configHome, c.configDirs);
+        EXPECT_EQ(paths.UserFolder, c.user) << (c.configHome ? c.configHome : "unset");
+        EXPECT_EQ(paths.SystemFolders, c.system) << (c.configDirs ? c.configDirs : "unset");
+    }
+
+    // The user's entry decides over every system one; among those the first folder decides.
+    dmtest::TempDir dir;
+    TAutostartPaths paths{dir.Folder() + "user/", {dir.Folder() + "a/", dir.Folder() + "b/"}};
+    const std::string on = "[Desktop Entry]\nExec=/usr/bin/invara-desktop-manager\n";
+    const std::string off = on + "Hidden=true\n";
+    for (const std::string& folder : {paths.UserFolder, paths.SystemFolders[0], paths.SystemFolders[1]})
+        fs::create_directories(folder);
+    dmtest::WriteFileBytes(paths.SystemFolders[1] + AutostartFileName, on);
+    EXPECT_TRUE(AutostartEnabled(paths));
+    dmtest::WriteFileBytes(paths.SystemFolders[0] + AutostartFileName, off);
+    EXPECT_FALSE(AutostartEnabled(paths));
+    dmtest::WriteFileBytes(paths.UserFolder + AutostartFileName, on);
+    EXPECT_TRUE(AutostartEnabled(paths));
+    dmtest::WriteFileBytes(paths.UserFolder + AutostartFileName, off);
+    dmtest::WriteFileBytes(paths.SystemFolders[0] + AutostartFileName, on);
+    EXPECT_FALSE(AutostartEnabled(paths));
+}
+
+TEST(Platform, DesktopEntriesAreReadByTheirGroup) {
+    struct Case {
+        std::string text;
+        bool enabled;
+    } cases[] = {
+        {"[Desktop Entry]\nType=Application\nExec=/usr/bin/x\n", true},
+        {"# comment\r\n[Desktop Entry]\r\nExec = /usr/bin/x\r\n", true},
+        {"[Desktop Entry]\nExec=/usr/bin/x\nHidden=false\nX-GNOME-Autostart-enabled=true\n", true},
+        {"[Desktop Entry]\nExec=/usr/bin/x\nHidden=true\n", false},
+        {"[Desktop Entry]\nExec=/usr/bin/x\nHidden = true\n", false},
+        {"[Desktop Entry]\nExec=/usr/bin/x\nX-GNOME-Autostart-enabled=false\n", false},
+        {"[Desktop Entry]\nExec=\n", false},
+        {"[Desktop Entry]\nType=Application\n", false},
+        {"", false},
+        // Keys of other groups say nothing about the entry.
+        {"Exec=/usr/bin/x\n[Desktop Entry]\nType=Application\n", false},
+        {"[Desktop Action quit]\nExec=/usr/bin/x -quit\n[Desktop Entry]\nName=x\n", false},
+        {"[Desktop Entry]\nExec=/usr/bin/x\n[Desktop Action hide]\nHidden=true\n", true},
+        {"[Desktop Entry Extra]\nExec=/usr/bin/x\n", false},
+        // A key that only begins with the name is another key.
+        {"[Desktop Entry]\nExec=/usr/bin/x\nHiddenX=true\nExec[de]=\n", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DesktopEntryEnabled(c.text), c.enabled) << c.text;
+}
+
+TEST(Platform, AutostartExecQuotesThePath) {
+    dmtest::TempDir dir;
+    TAutostartPaths paths{dir.Folder() + "user/", {dir.Folder() + "system/"}};
+    struct Case {
+        std::string path, exec;
+    } cases[] = {
+        {"/usr/bin/invara-desktop-manager", "Exec=\"/usr/bin/invara-desktop-manager\""},
+        {"/opt/my apps/dm", "Exec=\"/opt/my apps/dm\""},
+        {"/opt/a\"b$c`d/dm", "Exec=\"/opt/a\\\\\"b\\\\$c\\\\`d/dm\""},
+        {"/opt/back\\slash/100%/dm", "Exec=\"/opt/back\\\\\\\\slash/100%%/dm\""},
+    };
+    for (const Case& c : cases) {
+        SetAutostart(paths, true, c.path);
+        const std::string text = dmtest::ReadFileBytes(paths.UserFolder + AutostartFileName);
+        std::string exec;
+        ASSERT_TRUE(DesktopEntryValue(text, "Exec", exec)) << text;
+        EXPECT_EQ("Exec=" + exec, c.exec) << c.path;
+        EXPECT_TRUE(DesktopEntryEnabled(text));
+    }
 }
 
 TEST(Platform, ShellOpenGoesThroughTheOpener) {

@@ -152,23 +152,3 @@ TEST(Notifications, CommandsAreTakenOutOfFragments) {
         EXPECT_EQ(got.Rest, c.rest) << c.fragment;
     }
 }
-
-TEST(Schedule, ScheduledTimesOfTheDay) {
-    struct Case {
-        int firstHour, firstMinute, index;
-        std::vector<std::pair<int, int>> runs, not_runs;
-    } cases[] = {
-        {8, 15, 3, {{8, 15}, {14, 15}, {20, 15}}, {{2, 15}, {8, 16}, {9, 15}}},
-        {0, 10, 7, {{0, 10}, {0, 40}, {1, 10}, {23, 40}}, {{0, 11}, {0, 9}, {23, 41}}},
-        {13, 0, 2, {{13, 0}}, {{1, 0}, {25 - 24, 0}, {0, 0}}},
-        {9, 30, 1, {{9, 30}}, {{21, 30}, {9, 31}}},
-        {22, 58, 11, {{22, 58}, {22, 59}, {23, 0}, {23, 59}}, {{22, 57}, {0, 0}}},
-        {6, 0, 6, {{6, 0}, {7, 0}, {23, 0}}, {{5, 0}, {6, 30}}},
-        {6, 0, 0, {}, {{6, 0}}},
-        {6, 0, 12, {}, {{6, 0}}},
-    };
-    for (const Case& c : cases) {
-        for (auto [h, m] : c.runs) EXPECT_TRUE(ScheduleMatches(h, m, c.firstHour, c.firstMinute, c.index)) << c.index << " " << h << ":" << m;
-        for (auto [h, m] : c.not_runs) EXPECT_FALSE(ScheduleMatches(h, m, c.firstHour, c.firstMinute, c.index)) << c.index << " " << h << ":" << m;
-    }
-}

@@ -314,9 +314,10 @@ TEST(MainWindow, MenusFollowTheVariantAndTheOptions) {
             EXPECT_EQ(w.StatusPanel->width(), 300);
         }
         // The windows behind these come later: present, but nothing pretends to open them.
-        for (QAction* a : {w.mnuAddBiller, w.mnuOptions, w.mnuViewLog, w.mnuSearchBillers, w.mnuAbout})
+        for (QAction* a : {w.mnuAddBiller, w.mnuViewLog, w.mnuSearchBillers, w.mnuAbout})
             EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
         EXPECT_TRUE(w.mnuExit->isEnabled());
+        EXPECT_EQ(w.mnuOptions->isEnabled(), !c.hosted); // a hidden action is disabled as well
         EXPECT_EQ(w.mnuAddBiller->shortcut(), QKeySequence(QStringLiteral("Ctrl+A")));
         EXPECT_EQ(w.mnuExit->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
         if (c.local) dmtest::SaveScreenshot(&w, "main_qa_environment");
@@ -370,6 +371,7 @@ TEST(MainWindow, SyncAllBillersShowsItsProgressInTheBar) {
     EXPECT_FALSE(w.btnSyncAllBillers->isVisible());
     EXPECT_EQ(w.PageControl1->currentWidget(), w.PageOf(f.Biller(0)));
     EXPECT_FALSE(w.ViewOf(f.Biller(0))->btnControlPanel->isEnabled());
+    EXPECT_FALSE(w.ViewOf(f.Biller(1))->btnSyncOptions->isEnabled());
     EXPECT_FALSE(w.BubbleOf(f.Biller(0))->isVisibleTo(w.PageOf(f.Biller(0)))) << "the running biller shows no login hint";
     dmtest::SaveScreenshot(&w, "main_sync_all_running");
 
@@ -381,6 +383,7 @@ TEST(MainWindow, SyncAllBillersShowsItsProgressInTheBar) {
     EXPECT_TRUE(w.btnSyncAllBillers->isEnabled());
     for (TSync* frame : f.engine->Billers()) {
         EXPECT_TRUE(w.ViewOf(frame)->btnControlPanel->isEnabled());
+        EXPECT_TRUE(w.ViewOf(frame)->btnSyncOptions->isEnabled());
         EXPECT_TRUE(w.BubbleOf(frame)->isVisibleTo(w.PageOf(frame)));
     }
 }

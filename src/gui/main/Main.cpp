@@ -5,6 +5,7 @@
 #include "engine/MainEngine.h"
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
+#include "gui/dialogs/OptionsView.h"
 #include "gui/main/GuiText.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/UpdateBar.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
@@ -171,9 +173,10 @@ void TMain::BuildMenus() {
     mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
     mnuExit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     connect(mnuExit, &QAction::triggered, this, &TMain::Exit);
-    // Their windows (the wizard, Options, the log viewer, the search) come later.
-    for (QAction* action : {mnuAddBiller, mnuOptions, mnuViewLog, mnuSearchBillers}) action->setEnabled(false);
+    // Their windows (the wizard, the log viewer, the search) come later.
+    for (QAction* action : {mnuAddBiller, mnuViewLog, mnuSearchBillers}) action->setEnabled(false);
     mnuOptions->setVisible(!app_.HostedMode);
+    connect(mnuOptions, &QAction::triggered, this, [this] { ShowOptions(false); });
     connect(mnuFile, &QMenu::aboutToShow, this,
             [this] { mnuViewLog->setVisible(!app_.HostedMode && !engine_.Options.NoLogs); });
     mnuViewLog->setVisible(!app_.HostedMode && !engine_.Options.NoLogs);
@@ -275,7 +278,8 @@ void TMain::BillerAdded(TSync* frame) {
     layout->addWidget(bubble, 1);
     layout->addStretch(0);
 
-    view->btnSyncOptions->setEnabled(false); // the Options dialog comes later
+    view->btnSyncOptions->setEnabled(!engine_.SyncAllActive);
+    connect(view, &TSyncView::optionsClicked, this, [this] { ShowOptions(true); });
     // Only the desktop's browser can show the control panel until the embedded one exists.
     view->btnControlPanel->setEnabled(engine_.Options.loginbrowser);
     connect(view, &TSyncView::controlPanelClicked, this, &TMain::OpenControlPanel);
@@ -325,6 +329,7 @@ void TMain::SyncAllChanged() {
     }
     for (const TBillerPage& p : pages_) {
         p.view->btnControlPanel->setEnabled(!active && engine_.Options.loginbrowser);
+        p.view->btnSyncOptions->setEnabled(!active);
         UpdateBubble(p);
     }
 }
@@ -396,6 +401,28 @@ void TMain::OpenControlPanel(TSync* frame) {
         return;
     }
     // The embedded control panel comes later; its button is disabled meanwhile.
+}
+
+void TMain::ShowOptions(bool billerView) {
+    std::vector<TSync*> list;
+    for (int i = 0; i < lbxBillers->count(); ++i)
+        if (TSync* frame = BillerForPage(qobject_cast<QWidget*>(lbxBillers->itemData(i).value<QObject*>())))
+            list.push_back(frame);
+    TOptionsView dialog(engine_, prompts_, list, this);
+    if (billerView && list.size() > 1) {
+        dialog.PageControl1->setCurrentWidget(dialog.TabSheet3);
+        dialog.SelectBiller(BillerForPage(PageControl1->currentWidget()));
+        dialog.btnGeneralImportInvoiceOptions->hide();
+        dialog.chkForceMultiUser->setEnabled(true);
+    } else if (billerView && list.size() == 1 && list[0]->Biller.type == "ezi") {
+        dialog.btnGeneralImportInvoiceOptions->show();
+        dialog.chkForceMultiUser->setEnabled(false);
+    }
+    dialog.exec();
+    engine_.ApplyWebOptions();
+    engine_.SaveSettings();
+    for (const TBillerPage& p : pages_)
+        p.view->btnControlPanel->setEnabled(!engine_.SyncAllActive && engine_.Options.loginbrowser);
 }
 
 void TMain::ShowUpdateBar() {

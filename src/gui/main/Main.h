@@ -90,6 +90,10 @@ public:
     void ApplyLayoutRule();
     void PageChange();
     void OpenControlPanel(TSync* frame);
+    // The Options dialog, modal; the settings are saved afterwards however it was closed.
+    // billerView (a biller's Options button, -options): with several billers it opens on the
+    // Billers tab with the active tab's biller.
+    void ShowOptions(bool billerView);
 
     // The update bar: shown once a newer version is announced, gone after "Skip Update".
     void ShowUpdateBar();

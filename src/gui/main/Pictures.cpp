@@ -63,6 +63,25 @@ QImage FailedMark(qreal devicePixelRatio) {
     return draw(devicePixelRatio);
 }
 
+const QImage& FlagMark(bool set) {
+    auto draw = [](bool tick) {
+        QImage image(15, 14, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(tick ? QColor(40, 120, 40) : QColor(150, 150, 150));
+        p.setBrush(tick ? QColor(225, 245, 225) : QColor(250, 250, 250));
+        p.drawRect(QRectF(1.5, 0.5, 12, 12));
+        if (tick) {
+            p.setPen(QPen(QColor(20, 130, 20), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawPolyline(QPolygonF{QPointF(4.5, 6.5), QPointF(7, 9), QPointF(11.5, 3.5)});
+        }
+        return image;
+    };
+    static const QImage setMark = draw(true), clearedMark = draw(false);
+    return set ? setMark : clearedMark;
+}
+
 void PaintDialogBand(QPainter& painter, const QRect& band) {
     QLinearGradient fill(band.topLeft(), band.bottomLeft());
     fill.setColorAt(0, QColor(255, 255, 255));

@@ -18,13 +18,15 @@ TWindowedProgram::TWindowedProgram(TAppState& state) : State(state) {}
 TWindowedProgram::~TWindowedProgram() {
     Window.reset(); // saves the settings and closes every biller
     Engine.reset();
+    // The parser's messages went to this program's prompts, which go now.
+    TKvXML::SetMessageHandler(previousHandler_);
 }
 
 bool TWindowedProgram::Start() {
     Engine = std::make_unique<TMainEngine>(State, Prompts);
     Window = std::make_unique<TMain>(State, *Engine, Prompts);
     Prompts.Owner = Window.get();
-    TKvXML::SetMessageHandler([this](const std::string& m) { Prompts.ShowMessage(m); });
+    previousHandler_ = TKvXML::SetMessageHandler([this](const std::string& m) { Prompts.ShowMessage(m); });
 
     Engine->LoadSettings(true);
     if (State.TerminateRequested) return false;
@@ -33,9 +35,14 @@ bool TWindowedProgram::Start() {
     if (State.TerminateRequested) return false;
 
     MigrateAutostart(TAutostartPaths::Default(), ExecutablePath());
-    // -options shows the Options dialog alone, and a start without billers runs the Add Biller
-    // wizard; both windows come later, so the main window opens instead (it says when no
-    // biller is set up).
+    if (State.OptionsOnly) {
+        Window->ShowOptions(true);
+        State.RequestTerminate();
+        ExitCode = 0;
+        return false;
+    }
+    // A start without billers runs the Add Biller wizard; that comes later, so the main window
+    // opens instead (it says when no biller is set up).
     if (!State.StartMinimized) Window->show();
     Window->StartTimers();
     return true;
@@ -62,7 +69,7 @@ int RunWindowed(const std::vector<std::string>& arguments) {
     QObject::connect(&guard, &TSingleInstance::activated, [&program] {
         if (program.Window) program.Window->BringToFront();
     });
-    if (!program.Start()) return 1;
+    if (!program.Start()) return program.ExitCode;
     return QApplication::exec();
 }
 
