@@ -41,7 +41,7 @@ dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work/root/usr/share/applications/invara-desktop-manager.desktop"
 desktop-file-validate "$work/root/etc/xdg/autostart/invara-desktop-manager.desktop"
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/io.invara.DesktopManager.metainfo.xml"
-grep -qx 'Exec=/usr/bin/invara-desktop-manager -m' "$work/root/etc/xdg/autostart/invara-desktop-manager.desktop"
+grep -qx 'Exec=/usr/bin/invara-desktop-manager' "$work/root/etc/xdg/autostart/invara-desktop-manager.desktop"
 
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/invara-desktop-manager" --version)
 echo "$version"
