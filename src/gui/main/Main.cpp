@@ -204,6 +204,7 @@ void TMain::BuildBillerBar(QWidget* client) {
     lbxBillers->setObjectName(QStringLiteral("lbxBillers"));
     lbxBillers->setFont(PixelFont(12, true));
     lbxBillers->setGeometry(4, 3, 280, 22);
+    connect(lbxBillers, &QComboBox::currentTextChanged, lbxBillers, &QWidget::setToolTip);
     connect(lbxBillers, &QComboBox::activated, this, [this](int index) {
         auto* page = qobject_cast<QWidget*>(lbxBillers->itemData(index).value<QObject*>());
         if (page) PageControl1->setCurrentWidget(page);
@@ -298,6 +299,8 @@ void TMain::BillerAdded(TSync* frame) {
     while (at < lbxBillers->count() && QString::compare(lbxBillers->itemText(at), text, Qt::CaseInsensitive) <= 0)
         ++at;
     lbxBillers->insertItem(at, text, QVariant::fromValue(static_cast<QObject*>(page)));
+    // A long name is cut short in the box; its whole entry stays readable in the tooltip.
+    lbxBillers->setItemData(at, text, Qt::ToolTipRole);
 
     connect(frame, &TSync::changed, page, [this, frame] {
         if (const TBillerPage* p = Find(frame)) UpdateBubble(*p);
