@@ -12,5 +12,5 @@ cp build-package/cpack/invara-desktop-manager_*.deb dist/
 deb=$(ls -t dist/invara-desktop-manager_*.deb | head -n 1)
 echo "Package: $deb"
 if command -v lintian >/dev/null; then
-  lintian --no-tag-display-limit "$deb" || true
+  lintian --tag-display-limit 0 "$deb" || true
 fi
