@@ -17,15 +17,18 @@ namespace dm {
 
 namespace {
 
+// Another biller's dialog may already be open: the new one sits below and right of it, so that
+// neither hides the other.
+void AwayFromOpenDialog(QWidget& dialog) {
+    if (QWidget* open = QApplication::activeModalWidget(); open && open != &dialog && open->isVisible())
+        dialog.move(open->pos() + QPoint(32, 32));
+}
+
 int Box(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, QString::fromLatin1(ApplicationTitle), GuiMessageText(text), buttons, owner);
     box.setObjectName(QStringLiteral("MessageBox"));
-    // Another biller's question may already be open: the new one sits below and right of it, so
-    // that neither hides the other.
-    if (QWidget* open = QApplication::activeModalWidget(); open && open->isVisible()) {
-        box.adjustSize();
-        box.move(open->pos() + QPoint(32, 32));
-    }
+    box.adjustSize();
+    AwayFromOpenDialog(box);
     return box.exec();
 }
 
@@ -34,6 +37,7 @@ void CentreOnScreen(QWidget& window) {
         QRect area = screen->availableGeometry();
         window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
     }
+    AwayFromOpenDialog(window);
 }
 
 } // namespace
