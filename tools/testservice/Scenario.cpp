@@ -156,6 +156,7 @@ TFault FaultFromJson(const json& j) {
         f.body = "<br />\n<b>Fatal error</b>:  Uncaught exception in quickbooks.php on line 214<br />\n";
     f.contentType = Text(j, "content_type", f.contentType);
     f.redirect = Text(j, "redirect");
+    f.redirectAlways = Value(j, "redirect_always", false);
     f.nvu = Value(j, "nvu", false);
     if (j.contains("company_file")) f.companyFile = Text(j, "company_file");
     if (j.contains("percentage")) f.percentage = Text(j, "percentage");

@@ -124,6 +124,7 @@ struct TFault {
     std::optional<std::string> body;
     std::string contentType = "text/html";
     std::string redirect;
+    bool redirectAlways = false; // redirect even at that prefix: a service that never stops
     bool nvu = false;
     std::optional<std::string> companyFile;
     std::optional<std::string> percentage;

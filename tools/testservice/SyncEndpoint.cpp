@@ -146,7 +146,7 @@ TServiceAnswer TTestService::SyncAuthenticate(TServiceRequest& request, const pu
     if (!op.child("strUserName") || !op.child("strPassword") || !client || !sync)
         return Fault(400, "Client", "authenticate needs strUserName, strPassword, client and sync.");
 
-    if (fault && !fault->redirect.empty() && request.prefix != fault->redirect) {
+    if (fault && !fault->redirect.empty() && (request.prefix != fault->redirect || fault->redirectAlways)) {
         answer.body = SoapAnswer(Element("redirect", XmlText(fault->redirect)));
         return answer;
     }
