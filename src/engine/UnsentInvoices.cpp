@@ -104,12 +104,15 @@ UnsentInvoiceRecord ParseUnsentInvoiceLine(std::string_view line, std::int32_t p
     Check(f.size() >= 8, "A line of the invoice list from Invara has fewer than eight fields.");
     UnsentInvoiceRecord r;
     r.position = position;
+    // The id is the service's key and goes back exactly as it came; the texts the review shows
+    // are the plain text the service's escaped XML stands for (the number is escaped again on
+    // its way back).
     r.invoiceId = f[0].substr(0, 40);
     r.emailKind = IntegerOr0(f[1]);
-    r.invoiceNumber = f[2].substr(0, 40);
-    r.customer = f[3].substr(0, 200);
-    r.amount = f[4].substr(0, 15);
-    r.openBalance = f[5].substr(0, 15);
+    r.invoiceNumber = DecodeXmlEntities(f[2]).substr(0, 40);
+    r.customer = DecodeXmlEntities(f[3]).substr(0, 200);
+    r.amount = DecodeXmlEntities(f[4]).substr(0, 15);
+    r.openBalance = DecodeXmlEntities(f[5]).substr(0, 15);
     r.shortText = f[6].substr(0, 10);
     r.attachmentCount = IntegerOr0(f[7]);
     return r;
@@ -141,9 +144,10 @@ int TUnsentInvoiceFiles::Write(const TKvXMLElement& unsent) {
     // Everything is checked before the first byte is written: an incomplete list must not
     // leave a review that reads past its files.
     std::vector<std::string_view> lines;
-    // The service escapes its XML; what the user sees and what goes back is the plain text.
-    std::string invoicesText = DecodeXmlEntities(unsent.PathText("invoices"));
-    for (std::string_view line : Lines(invoicesText)) lines.push_back(line);
+    // Empty lines (a leading line break, a blank line between two invoices) hold no invoice.
+    const std::string invoicesText = unsent.PathText("invoices");
+    for (std::string_view line : Lines(invoicesText))
+        if (line.find_first_not_of(' ') != std::string_view::npos) lines.push_back(line);
     std::vector<UnsentInvoiceRecord> records;
     for (size_t k = 0; k < lines.size(); ++k)
         records.push_back(ParseUnsentInvoiceLine(lines[k], static_cast<std::int32_t>(k)));

@@ -40,7 +40,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// One line of the service's list; throws TUnsentInvoiceError for fewer than eight fields.
+// One line of the service's list, as its XML delivers it; throws TUnsentInvoiceError for fewer
+// than eight fields.
 UnsentInvoiceRecord ParseUnsentInvoiceLine(std::string_view line, std::int32_t position);
 // A comma-separated order list; throws when it does not name every position 0 to n-1 once.
 std::vector<std::int32_t> ParseUnsentInvoiceOrder(std::string_view text, size_t count);

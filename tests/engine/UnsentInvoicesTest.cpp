@@ -93,6 +93,26 @@ TEST(UnsentInvoices, ReviewThroughTheFiles) {
         EXPECT_FALSE(fs::exists(dir.Path() / name)) << name;
 }
 
+TEST(UnsentInvoices, KeysStayAsTheyCameAndEmptyLinesHoldNoInvoice) {
+    dmtest::TempDir dir;
+    // As the service's XML delivers it: escaped, after a leading line break, a blank line between.
+    auto doc = Unsent("\r\nK&amp;1\t2\tA&amp;B\tSmith &amp; Sons &lt;Retail&gt;\t$1.00\t$1.00\tx&amp;y\t0\r\n\r\n"
+                      "K2\t1\t1002\tAlpha\t5.00\t5.00\t\t0\r\n",
+                      "<order_customer>1,0</order_customer><order_amount>0,1</order_amount>"
+                      "<order_balance>0,1</order_balance>");
+    TUnsentInvoiceFiles files(dir.Folder());
+    ASSERT_EQ(files.Write(*doc->Root()), 2);
+    UnsentInvoiceRecord first = files.readRecordAtRow(0);
+    EXPECT_EQ(first.invoiceId, "K&amp;1");
+    EXPECT_EQ(first.invoiceNumber, "A&B");
+    EXPECT_EQ(first.customer, "Smith & Sons <Retail>");
+    EXPECT_EQ(first.shortText, "x&amp;y"); // never shown: kept as it came
+    EXPECT_EQ(files.readRecordAtRow(1).customer, "Alpha");
+    first.checked = true;
+    files.storeRecord(first);
+    EXPECT_EQ(files.chosenInvoicesText(false), "<inv><id>K&amp;1</id><num>A&amp;B</num></inv>");
+}
+
 TEST(UnsentInvoices, EmptyListWritesOnlyTheThreeOrders) {
     dmtest::TempDir dir;
     auto doc = Unsent("", "<order_customer></order_customer><order_amount></order_amount><order_balance></order_balance>");
