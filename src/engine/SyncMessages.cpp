@@ -107,7 +107,8 @@ bool LooksLikeXml(std::string_view answer) { return answer.substr(0, 14) == "<?x
 
 TPopupSpec ReadPopup(const TKvXMLElement& popup) {
     TPopupSpec spec;
-    spec.Url = popup.PathText("url");
+    // The address the service's escaped XML stands for ("a?x=1&amp;y=2" is "a?x=1&y=2").
+    spec.Url = DecodeXmlEntities(popup.PathText("url"));
     auto size = [&](const char* name, std::optional<int>& pixels, std::optional<int>& percent) {
         const TKvXMLElement* e = popup.FindChild(name);
         if (!e || e->Text().empty()) return;

@@ -285,11 +285,11 @@ TEST(Session, SendRequestAgainAndPopups) {
     }
     {
         SessionFixture f(json::array({{{"operation", "sendRequestXML"},
-                                       {"dm", {{"popup", {{"url", "http://x/notice"}, {"width", "80%"}, {"send_request_again", "1"}}}}}}}));
+                                       {"dm", {{"popup", {{"url", "http://x/notice?a=1&b=2"}, {"width", "80%"}, {"send_request_again", "1"}}}}}}}));
         TSync* frame = f.Biller();
         ASSERT_TRUE(f.Sync(frame));
         ASSERT_EQ(f.prompts.popups.size(), 1u);
-        EXPECT_EQ(f.prompts.popups[0].Url, "http://x/notice");
+        EXPECT_EQ(f.prompts.popups[0].Url, "http://x/notice?a=1&b=2"); // the text its escaped XML stands for
         EXPECT_EQ(f.prompts.popups[0].WidthPercent, 80);
         std::vector<std::string> ops = f.Operations();
         EXPECT_EQ(ops[2], "sendRequestXML");

@@ -27,6 +27,7 @@ void AwayFromOpenDialog(QWidget& dialog) {
 int Box(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, QString::fromLatin1(ApplicationTitle), GuiMessageText(text), buttons, owner);
     box.setObjectName(QStringLiteral("MessageBox"));
+    box.setTextFormat(Qt::PlainText); // texts from the service are never markup
     box.adjustSize();
     AwayFromOpenDialog(box);
     return box.exec();
