@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <vector>
 
 namespace dm {
 
@@ -105,13 +106,15 @@ int RunHeadless(TAppState& state) {
             if (frame->Confirming) return true;
         return false;
     };
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!confirming()) loop.quit();
-    });
-    poll.start(20);
-    loop.exec();
-    poll.stop();
+    {
+        std::vector<QMetaObject::Connection> waits;
+        for (TSync* frame : engine.Billers())
+            waits.push_back(QObject::connect(frame, &TSync::confirmationEnded, [&] {
+                if (!confirming()) loop.quit();
+            }));
+        if (confirming()) loop.exec();
+        for (const QMetaObject::Connection& c : waits) QObject::disconnect(c);
+    }
     for (TSync* frame : engine.Billers()) {
         if (frame->Blocked)
             std::printf("Biller %s - %s: %s\n", frame->Biller.id.c_str(), frame->Biller.name.c_str(),

@@ -101,10 +101,13 @@ void TMainEngine::RemoveNow(TSync* frame) {
     }
     billers_.erase(it);
     frame->CloseQuickBooksOnExit();
-    if (frame->Phase != TSync::phIdle) SetSyncInProgress(false);
+    const bool wasRunning = frame->Phase != TSync::phIdle;
+    if (wasRunning) SetSyncInProgress(false);
     emit billerRemoved(frame);
     delete frame;
     SaveSettings();
+    // What waited for the session that went with the biller goes on.
+    if (wasRunning && !SyncInProgress() && !StartQueued() && SyncAllActive) SyncNextBiller();
 }
 
 bool TMainEngine::IsUserNameLinked(const std::string& userName) const {
@@ -117,8 +120,29 @@ void TMainEngine::SyncBillerById(const std::string& id, bool paymentsOnly) {
     std::vector<QPointer<TSync>> matching;
     for (TSync* f : billers_)
         if (f->Biller.id == id) matching.emplace_back(f);
+    // Not a second session beside the running one: it would cut that one's log and clear the
+    // flag while itself still runs.
     for (const QPointer<TSync>& f : matching)
-        if (f) f->StartSync(paymentsOnly, false, false);
+        if (f) StartWhenFree(f, {paymentsOnly, false, false, false});
+}
+
+void TMainEngine::StartWhenFree(TSync* frame, const TSync::TSessionStart& start) {
+    if (!SyncInProgress() || frame->Phase != TSync::phIdle || frame->QbConnected) {
+        frame->Start(start);
+        return;
+    }
+    for (const auto& [queued, options] : queuedStarts_)
+        if (queued == frame && options == start) return;
+    queuedStarts_.emplace_back(frame, start);
+}
+
+bool TMainEngine::StartQueued() {
+    while (!queuedStarts_.empty() && !SyncInProgress()) {
+        auto [frame, start] = queuedStarts_.front();
+        queuedStarts_.erase(queuedStarts_.begin());
+        if (frame) frame->Start(start);
+    }
+    return SyncInProgress();
 }
 
 // The log is a trace for the user and support: a disk that refuses it must not stop a session.
@@ -176,12 +200,17 @@ void TMainEngine::SyncAll(bool fromButton, bool review) {
     for (TSync* f : SortedBillers()) runOrder_.emplace_back(f);
     runNext_ = 0;
     emit syncAllChanged();
-    SyncNextBiller();
+    // A session already running (a payment notification's) is not joined: the run begins
+    // when it ends.
+    if (!SyncInProgress()) SyncNextBiller();
 }
 
 void TMainEngine::ContinueSyncAll(TSync* finished) {
     emit sessionFinished(finished);
-    if (SyncAllActive && !syncInProgress_) SyncNextBiller();
+    if (SyncInProgress()) return;
+    // Starts that waited for this session go first; the run goes on when they have ended.
+    if (StartQueued()) return;
+    if (SyncAllActive) SyncNextBiller();
 }
 
 void TMainEngine::SyncNextBiller() {
@@ -215,6 +244,7 @@ std::string TMainEngine::SummaryHtml(const std::vector<TSync*>& billers) {
         "#C0C0C0; border-right: 1px solid #C0C0C0;\">";
     for (const TSync* f : billers) {
         std::string status, style;
+        // Names and messages are plain text (a business may be called "Smith & Sons <Retail>").
         if (f->CloseReceived && !f->HadErrors) {
             status = "Successful";
         } else {
@@ -230,11 +260,11 @@ std::string TMainEngine::SummaryHtml(const std::vector<TSync*>& billers) {
                 // No session could run: say why instead of an empty error.
                 message = f->BlockedText;
             }
-            status = "<i>ERROR: " + message + "</i>";
+            status = "<i>ERROR: " + HtmlEscape(message) + "</i>";
             style = " background-color: #FFD0D0;";
         }
         html += "<tr><td width=\"1%\" style=\"border-top: 1px solid #C0C0C0; padding: 4px 8px 6px 8px;\" nowrap><b>" +
-                f->Biller.name + "</b></td><td width=\"99%\" style=\"border-top: 1px solid #C0C0C0; padding: 4px 8px 6px 8px;" +
+                HtmlEscape(f->Biller.name) + "</b></td><td width=\"99%\" style=\"border-top: 1px solid #C0C0C0; padding: 4px 8px 6px 8px;" +
                 style + "\">" + status + "</td></tr>";
     }
     return html + "</table></body></html>";
@@ -244,7 +274,7 @@ std::string TMainEngine::SummaryHtml(const std::vector<TSync*>& billers) {
 
 void TMainEngine::tmrAutoSyncTimer() {
     tmrAutoSync.setInterval(10000);
-    if (!Options.autosync || syncInProgress_) return;
+    if (!Options.autosync || SyncInProgress()) return;
     const QTime now = Now().time();
     if (!ScheduleMatches(now.hour(), now.minute(), Options.autosynchour, Options.autosyncminute,
                          Options.autosynchowoften))

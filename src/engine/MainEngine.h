@@ -7,6 +7,7 @@
 #include "engine/ActivityLog.h"
 #include "engine/AppState.h"
 #include "engine/Settings.h"
+#include "engine/Sync.h"
 #include "net/Web.h"
 
 #include <QDateTime>
@@ -21,7 +22,6 @@
 
 namespace dm {
 
-class TSync;
 class TUserPrompts;
 
 extern const char* const SyncAllQuestion;
@@ -46,8 +46,31 @@ public:
     const std::vector<TSync*>& Billers() const { return billers_; }
     // The billers in the order of the biller list (sorted by entry, ignoring case).
     std::vector<TSync*> SortedBillers() const;
-    bool SyncInProgress() const { return syncInProgress_; }
+    // A session runs, or the dialogs that follow one are still open.
+    bool SyncInProgress() const { return syncInProgress_ || followUps_ > 0; }
     void SetSyncInProgress(bool on);
+
+    // Held while a session's follow-up dialogs are open: SyncInProgress stays on, so that no
+    // timer starts a second session (and a second dialog) meanwhile.
+    class TFollowUpGuard {
+    public:
+        explicit TFollowUpGuard(TMainEngine& engine) : engine_(&engine) { ++engine_->followUps_; }
+        ~TFollowUpGuard() { End(); }
+        TFollowUpGuard(const TFollowUpGuard&) = delete;
+        TFollowUpGuard& operator=(const TFollowUpGuard&) = delete;
+        void End() {
+            if (engine_) --engine_->followUps_;
+            engine_ = nullptr;
+        }
+
+    private:
+        TMainEngine* engine_;
+    };
+
+    // Starts the frame now, or, while another session runs, once no session runs any more
+    // (in the order asked). A frame whose own session runs is asked at once: it keeps a
+    // payments-only start for the end of that session itself.
+    void StartWhenFree(TSync* frame, const TSync::TSessionStart& start);
 
     // Reads the settings file; a full load creates one frame per biller.
     void LoadSettings(bool optionsOnly);
@@ -60,7 +83,7 @@ public:
     // Removes the biller once no call of its frame is running (a dialog may be open in one).
     void RequestRemoveBiller(TSync* frame);
     bool IsUserNameLinked(const std::string& userName) const;
-    // StartSync for every biller with this id.
+    // StartSync for every biller with this id, waiting for a running session to end.
     void SyncBillerById(const std::string& id, bool paymentsOnly);
 
     void BeginLogSession(const std::string& billerId);
@@ -111,6 +134,8 @@ signals:
 
 private:
     void RemoveNow(TSync* frame);
+    // Starts the first waiting start that can run; true when a session runs now.
+    bool StartQueued();
     void SyncNextBiller();
     void UpdateResponse(std::int32_t requestId, WebStatus status, const std::string& text, std::int32_t value);
 
@@ -118,6 +143,8 @@ private:
     std::vector<TSync*> billers_;
     int frameCounter_ = 0;
     bool syncInProgress_ = false;
+    int followUps_ = 0;
+    std::vector<std::pair<QPointer<TSync>, TSync::TSessionStart>> queuedStarts_;
     std::string logBillerId_;
     std::vector<QPointer<TSync>> runOrder_; // a biller removed during the run drops out
     size_t runNext_ = 0;

@@ -38,6 +38,13 @@ const char* const ModalDialogMessage =
     "\r\rPlease close the top-most window that is currently open \rin QuickBooks and synchronize again.";
 const char* const CommunicationFailed = "Unable to communicate with server.";
 const char* const ServerErrorReported = "Server error. Report sent to customer service.";
+const char* const TooManyRedirects = "The server redirected the session too many times.";
+const char* const TooManyRepeats = "The server asked for a request again too many times.";
+
+// A service that answers every authentication with a redirect, or every request for a
+// request with "ask again", would keep the session (and a headless run) going for ever.
+constexpr int MaxRedirects = 5;
+constexpr int MaxRepeats = 100;
 
 bool IsAccessDenied(const std::string& message) {
     return message == kQbMsgUserDenied || message == kQbMsgNoPermission || message == kQbMsgNoAutoLogin;
@@ -62,15 +69,13 @@ TSync::TSync(TMainEngine& main, BillerRecord biller, QObject* parent)
     ConfirmAccount();
 }
 
-TSync::~TSync() { ReleaseProcessor(); }
+TSync::~TSync() = default;
 
 void TSync::Log(const std::string& message, const std::string& details) { main_.LogLine(message, details); }
 
 void TSync::Post(std::string envelope) {
     WebPostXml(main_.App.SyncServiceUrl, std::move(envelope), WebHandler(this, &TSync::AsyncWebResponse), webOwner_);
 }
-
-void TSync::ReleaseProcessor() { processor_.reset(); }
 
 void TSync::btnSyncNowClick(bool fromButton) {
     TBusyGuard busy(*this);
@@ -79,30 +84,46 @@ void TSync::btnSyncNowClick(bool fromButton) {
         return;
     }
     if (Confirming) {
+        // The button's options depend on the confirmation's answer: they are taken then. A
+        // start already waiting (an all-biller run's, with its review) is kept.
+        if (!SyncAfterConfirm) deferredStart_.reset();
         SyncAfterConfirm = true;
         return;
     }
-    Manual = true;
-    main_.SetSyncInProgress(true);
-    if (DelaySendingInvoices) StartSync(false, false, true);
-    else StartSync(false, true, false);
+    // SyncInProgress is set by StartSync once the session really starts: a blocked account
+    // must not leave it set with nothing to clear it.
+    if (DelaySendingInvoices) Start({false, false, true, true});
+    else Start({false, true, false, true});
 }
 
 void TSync::StartSync(bool paymentsOnly, bool sendInvoices, bool previewInvoices) {
+    Start({paymentsOnly, sendInvoices, previewInvoices, Manual});
+}
+
+void TSync::Start(const TSessionStart& start) {
+    if (Phase != phIdle || QbConnected) {
+        // This frame's session is running (perhaps still in its first 500 ms): starting again
+        // would replace it.
+        if (start.PaymentsOnly) PaymentsOnlyPending = true;
+        return;
+    }
+    Manual = false;
     if (Confirming) {
+        if (!SyncAfterConfirm) deferredStart_ = start;
         SyncAfterConfirm = true;
         return;
     }
     if (Blocked) return;
-    if (paymentsOnly && QbConnected) {
-        PaymentsOnlyPending = true;
-        return;
-    }
+    Manual = start.Manual;
     StatusDetail.clear();
     HadErrors = FileNotFound = AuthFailed = OtherFileOpen = false;
-    PaymentsOnly = paymentsOnly;
-    SendInvoices = sendInvoices;
-    PreviewInvoices = previewInvoices;
+    // What the last session ended with must not explain this one.
+    ErrorKind = ekGeneral;
+    ErrorText.clear();
+    redirects_ = repeats_ = 0;
+    PaymentsOnly = start.PaymentsOnly;
+    SendInvoices = start.SendInvoices;
+    PreviewInvoices = start.PreviewInvoices;
     Phase = phAuthenticate;
     // Invoice-file import for billers without QuickBooks comes with the import form.
     StatusDetail = "Connecting to QuickBooks...";
@@ -111,13 +132,7 @@ void TSync::StartSync(bool paymentsOnly, bool sendInvoices, bool previewInvoices
     main_.SetSyncInProgress(true);
     Repaint();
 
-    processorError_.clear();
-    try {
-        processor_ = CreateRequestProcessor(kRequestProcessorProgId);
-    } catch (const std::exception& e) {
-        processor_.reset();
-        processorError_ = e.what();
-    }
+    // The request processor is created when QuickBooks is opened, where its failure is handled.
     tmrStartSync.start();
     main_.BeginLogSession(Biller.id);
 }
@@ -129,10 +144,8 @@ void TSync::tmrStartSyncTimer() {
     Repaint();
     Log("Starting QuickBooks.");
     try {
-        if (!processor_) throw TQbError(processorError_.empty() ? "QuickBooks could not be started." : processorError_);
-        processor_->OpenConnection("", std::string(kQbApplicationName));
+        qb_.Open();
         Log("QuickBooks connection opened.");
-        SetQuickBooksAuthPreferences(*processor_);
         Log("QuickBooks connection options set.");
         QbConnected = true;
     } catch (const std::exception& e) {
@@ -160,7 +173,6 @@ void TSync::tmrStartSyncTimer() {
 }
 
 void TSync::FailQuickBooksConnection(const std::string& message) {
-    QbTicket.clear();
     ErrorKind = ekGeneral;
     if (IsAccessDenied(message)) {
         ErrorKind = ekAccessNotGranted;
@@ -175,8 +187,12 @@ void TSync::FailQuickBooksConnection(const std::string& message) {
 
 // An answer that matches none of its handler's cases would leave the session running for ever.
 void TSync::FailUnmatchedAnswer(const char* what) {
+    FailSession(std::string("Unexpected answer from the server (") + what + ").");
+}
+
+void TSync::FailSession(const std::string& errorText) {
     HadErrors = true;
-    ErrorText = std::string("Unexpected answer from the server (") + what + ").";
+    ErrorText = errorText;
     Log(ErrorText);
     FinishSync();
 }
@@ -262,14 +278,14 @@ void TSync::Process_Authenticate(const std::string& answer) {
     if (!body) return FailUnmatchedAnswer("no soap:Body");
 
     if (const TKvXMLElement* redirect = body->FindChild("redirect")) {
+        if (++redirects_ > MaxRedirects) return FailSession(TooManyRedirects);
         RedirectLabel = std::string(redirect->Text());
         // Every biller uses the new endpoint from now on.
         main_.App.SyncServiceUrl = main_.App.BaseUrl + RedirectLabel + "webservices/quickbooks.php";
         main_.App.ServiceUrl = main_.App.BaseUrl + RedirectLabel + "webservices/service.php";
-        try {
-            if (processor_) processor_->CloseConnection();
-        } catch (const std::exception&) {
-        }
+        // The processor is kept and opened again for the new endpoint; QbConnected stays set,
+        // so that the session still counts as connected meanwhile.
+        qb_.Close(true);
         tmrStartSync.start();
         return;
     }
@@ -290,8 +306,10 @@ void TSync::Process_Authenticate(const std::string& answer) {
     }
     const TKvXMLElement* result = body->FindPath("authenticateResponse/authenticateResult");
     if (!result) return FailUnmatchedAnswer("no authenticateResult");
+    // The ticket goes back exactly as it came; the path names a local file, so it is the text
+    // the service's escaped XML stands for ("Smith &amp; Sons.qbw" is "Smith & Sons.qbw").
     ServerTicket = result->ChildAt(0) ? std::string(result->ChildAt(0)->Text()) : std::string();
-    CompanyFilePath = result->ChildAt(1) ? std::string(result->ChildAt(1)->Text()) : std::string();
+    CompanyFilePath = result->ChildAt(1) ? DecodeXmlEntities(result->ChildAt(1)->Text()) : std::string();
     if (CompanyFilePath == "nvu") {
         AuthFailed = HadErrors = true;
         ErrorText = "Server authentication failed. Invalid user name or password.";
@@ -300,7 +318,7 @@ void TSync::Process_Authenticate(const std::string& answer) {
         return;
     }
     Log("Server authentication successful.", "Server session: " + ServerTicket + "\r\nFile path: " +
-                                                 CompanyFilePath + "\r\nQuickBooks ticket: " + QbTicket);
+                                                 CompanyFilePath + "\r\nQuickBooks ticket: " + qb_.Ticket());
     std::error_code ec;
     if (!CompanyFilePath.empty() && !std::filesystem::exists(CompanyFilePath, ec)) {
         HadErrors = FileNotFound = true;
@@ -312,8 +330,7 @@ void TSync::Process_Authenticate(const std::string& answer) {
     StatusDetail = "Opening QuickBooks company file...";
     Repaint();
     try {
-        QbTicket = processor_->BeginSession(CompanyFilePath, main_.Options.multiuser ? kQbFileOpenMultiUser
-                                                                                      : kQbFileOpenDoNotCare);
+        qb_.Begin(CompanyFilePath, main_.Options.multiuser ? kQbFileOpenMultiUser : kQbFileOpenDoNotCare);
     } catch (const std::exception& e) {
         FailQuickBooksConnection(e.what());
         SendReportError();
@@ -328,9 +345,10 @@ void TSync::SendRequestXML() {
     std::string file;
     int major = 0, minor = 0;
     try {
-        file = processor_->GetCurrentCompanyFileName(QbTicket);
-        major = processor_->MajorVersion();
-        minor = processor_->MinorVersion();
+        TRequestProcessor& processor = qb_.Processor();
+        file = processor.GetCurrentCompanyFileName(qb_.Ticket());
+        major = processor.MajorVersion();
+        minor = processor.MinorVersion();
     } catch (const std::exception& e) {
         FailQuickBooksConnection(e.what());
         SendReportError();
@@ -340,6 +358,11 @@ void TSync::SendRequestXML() {
     LastRequest = envelope;
     Log("Asking server to send a request.", envelope);
     Post(std::move(envelope));
+}
+
+void TSync::SendRequestAgain() {
+    if (++repeats_ > MaxRepeats) return FailSession(TooManyRepeats);
+    SendRequestXML();
 }
 
 void TSync::SendChosenInvoices() {
@@ -360,7 +383,7 @@ bool TSync::ShowServicePopup(const TKvXMLElement* dmElement) {
     main_.Prompts.ShowServicePopup(spec);
     if (Gone()) return true;
     if (spec.SendRequestAgain) {
-        SendRequestXML();
+        SendRequestAgain();
         return true;
     }
     SendCloseConnection();
@@ -383,7 +406,7 @@ void TSync::Process_SendRequest(const std::string& answer) {
             }
         }
         if (dmElement->PathText("send_request_again") == "1") {
-            SendRequestXML();
+            SendRequestAgain();
             return;
         }
         if (const TKvXMLElement* unsent = dmElement->FindChild("unsent_invoices")) {
@@ -407,27 +430,24 @@ void TSync::Process_SendRequest(const std::string& answer) {
     const TKvXMLElement* result = body->FindPath("sendRequestXMLResponse/sendRequestXMLResult");
     if (!result) return FailUnmatchedAnswer("no sendRequestXMLResult");
 
+    repeats_ = 0;
     StatusText = "Sending request to QuickBooks";
     Log(StatusText);
     const std::string request = HtmlUnescape(result->Text());
     std::string response;
     try {
-        response = processor_->ProcessRequest(QbTicket, request);
-    } catch (const TQbError& e) {
+        response = qb_.Processor().ProcessRequest(qb_.Ticket(), request);
+    } catch (const std::exception& e) {
+        const auto* qbError = dynamic_cast<const TQbError*>(&e);
         std::string location =
-            e.IsComError()
-                ? "Process_SendRequest - QB ProcessRequest COM Error - Error Code: \"" + std::to_string(e.Code()) +
+            qbError && qbError->IsComError()
+                ? "Process_SendRequest - QB ProcessRequest COM Error - Error Code: \"" + std::to_string(qbError->Code()) +
                       "\" - Error Message: \"" + e.what() + "\""
                 : std::string("Process_SendRequest - QB ProcessRequest Error - Error Message: \"") + e.what() + "\"";
         ErrorKind = ekProcessRequestFailed;
         HadErrors = true;
+        ErrorText = std::string("QB Error: ") + e.what();
         SendServerErrorReport(request, location);
-        return;
-    } catch (const std::exception& e) {
-        ErrorKind = ekProcessRequestFailed;
-        HadErrors = true;
-        SendServerErrorReport(request, std::string("Process_SendRequest - QB ProcessRequest Error - Error Message: \"") +
-                                           e.what() + "\"");
         return;
     }
     StatusText = "Sending response to Invara";
@@ -531,18 +551,7 @@ void TSync::FinishSync() {
     TBusyGuard busy(*this);
     Phase = phIdle;
     tmrStartSync.stop();
-    if (processor_) {
-        try {
-            if (!QbTicket.empty()) processor_->EndSession(QbTicket);
-        } catch (const std::exception&) {
-        }
-        try {
-            if (QbConnected) processor_->CloseConnection();
-        } catch (const std::exception&) {
-        }
-    }
-    ReleaseProcessor();
-    QbTicket.clear();
+    qb_.Close();
     main_.SetSyncInProgress(false);
     QbConnected = false;
     Biller.lastsync = main_.Now();
@@ -550,7 +559,8 @@ void TSync::FinishSync() {
     Repaint();
 
     // A follow-up may remove the biller (its removal waits until this call returns); the
-    // all-biller run goes on either way.
+    // all-biller run goes on either way. While its dialog is open no other session starts.
+    TMainEngine::TFollowUpGuard followUp(main_);
     if (AuthFailed) {
         std::optional<TCredentials> fresh =
             main_.Prompts.AskCredentials(Biller.name, {Biller.username, Biller.password});
@@ -585,6 +595,7 @@ void TSync::FinishSync() {
         if (OtherFileOpen) main_.Prompts.ShowError(OtherFileOpenMessage);
         else if (ErrorText.find("modal dialog box") != std::string::npos) main_.Prompts.ShowError(ModalDialogMessage);
     }
+    followUp.End();
     Manual = false;
     emit sessionFinished();
     main_.ContinueSyncAll(this);
@@ -592,17 +603,12 @@ void TSync::FinishSync() {
 
 void TSync::CloseQuickBooksOnExit() {
     tmrStartSync.stop();
-    if (QbConnected && processor_) {
-        try {
-            if (!QbTicket.empty()) processor_->EndSession(QbTicket);
-            processor_->CloseConnection();
-        } catch (const std::exception&) {
-        }
-        QbTicket.clear();
+    if (QbConnected) {
+        qb_.Close();
         main_.EndLogSession(HadErrors);
     }
     QbConnected = false;
-    ReleaseProcessor();
+    qb_.Close();
 }
 
 // --- Account confirmation and service updates -------------------------------------------
@@ -635,8 +641,20 @@ void TSync::ShowBlocked(TButtonLayout layout, const std::string& text) {
     // for it goes on with the next biller.
     if (SyncAfterConfirm) {
         SyncAfterConfirm = false;
+        deferredStart_.reset();
         main_.ContinueSyncAll(this);
     }
+}
+
+// The start asked for during the confirmation, with its starter's own options; the Sync
+// button's are taken now, from the confirmation's answer. Another session may have begun
+// meanwhile: then it waits for that one to end.
+void TSync::ReplayDeferredStart() {
+    SyncAfterConfirm = false;
+    TSessionStart start = deferredStart_.value_or(
+        TSessionStart{false, !DelaySendingInvoices, DelaySendingInvoices, true});
+    deferredStart_.reset();
+    main_.StartWhenFree(this, start);
 }
 
 void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
@@ -644,7 +662,9 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
     if (status == wsFailed) {
         Confirming = false;
         tmrServiceUpdate.setInterval(5000); // try again in about five seconds
-        ShowBlocked(TButtonLayout::Canceled, "Unable to communicate with Invara.");
+        // Every button stays hidden until the service answers.
+        ShowBlocked(TButtonLayout::Confirming, "Unable to communicate with Invara.");
+        emit confirmationEnded();
         return;
     }
     if (status != wsDone) return;
@@ -653,11 +673,12 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
     TKvXML doc;
     doc.Parse(text);
     const TKvXMLElement* root = doc.Root();
-    // Texts the service escaped are shown and stored as the plain text they stand for.
+    // Texts the service escaped are shown and stored as the plain text they stand for; the id
+    // goes back to the service and stays as it came.
     auto path = [&](const char* p) { return DecodeXmlEntities(root->PathText(std::string("response/") + p)); };
     if (path("next") == "1") {
         Biller.name = path("business/name");
-        Biller.id = path("business/id");
+        Biller.id = std::string(root->PathText("response/business/id"));
         DelaySendingInvoices = path("business/delay_sending_invoices") == "1";
         Layout = TButtonLayout::Confirmed;
         Blocked = false;
@@ -666,10 +687,7 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
             SaveAfterConfirm = false;
             main_.SaveSettings();
         }
-        if (SyncAfterConfirm) {
-            SyncAfterConfirm = false;
-            btnSyncNowClick(false);
-        }
+        if (SyncAfterConfirm) ReplayDeferredStart();
     } else if (path("suspended") == "1") {
         ShowBlocked(TButtonLayout::Suspended, path("message"));
     } else if (path("deleted") == "1") {
@@ -682,6 +700,7 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
         tmrServiceUpdate.setInterval(60000);
         ShowBlocked(TButtonLayout::Canceled, "Unable to confirm the account: unexpected answer from Invara.");
     }
+    emit confirmationEnded();
 }
 
 void TSync::tmrUnableConfirmTimer() {
@@ -733,7 +752,8 @@ void TSync::NotificationsResponse(std::int32_t, WebStatus status, const std::str
 
 void TSync::tmrSmartSyncTimer() {
     bool due = false;
-    if (!main_.SyncInProgress() && Biller.smartsync && !Blocked && Phase == phIdle) {
+    // The countdown waits while the frame cannot start a session.
+    if (!main_.SyncInProgress() && Biller.smartsync && !Blocked && !Confirming && Phase == phIdle) {
         tmrSmartSync.stop();
         --SmartSyncCountdown;
         if (SmartSyncCountdown <= 0) {
@@ -745,6 +765,7 @@ void TSync::tmrSmartSyncTimer() {
         tmrSmartSync.start();
     }
     if (due) {
+        Manual = true;
         StartSync(false, false, false);
     } else if (!main_.SyncInProgress() && Biller.smartsync) {
         StatusText = Biller.smartsyncdelay > 2 ? "Smart Sync... " + std::to_string(SmartSyncCountdown) : "Smart Sync";
@@ -755,49 +776,24 @@ void TSync::tmrSmartSyncTimer() {
 // Asks QuickBooks the service's query directly; any response with records makes a session
 // due. Every failure is silent: the next check comes after the delay.
 bool TSync::SmartSyncCheck() {
-    bool due = false;
-    std::unique_ptr<TRequestProcessor> processor;
-    std::string ticket;
+    TQbSession qb;
+    std::string answer;
     try {
-        processor = CreateRequestProcessor(kRequestProcessorProgId);
-        processor->OpenConnection("", std::string(kQbApplicationName));
-        SetQuickBooksAuthPreferences(*processor);
-        try {
-            ticket = processor->BeginSession(CompanyFilePath, main_.Options.multiuser ? kQbFileOpenMultiUser
-                                                                                      : kQbFileOpenDoNotCare);
-        } catch (const std::exception&) {
-        }
-        if (!ticket.empty()) {
-            std::string answer;
-            try {
-                answer = processor->ProcessRequest(ticket, Biller.smartsyncsource);
-            } catch (const std::exception&) {
-            }
-            if (!answer.empty()) {
-                TKvXML doc;
-                doc.Parse(answer);
-                if (const TKvXMLElement* msgs = doc.Root()->FindChild("QBXMLMsgsRs")) {
-                    for (int i = 0; i < msgs->ChildCount(); ++i) {
-                        if (msgs->ChildAt(i)->ChildCount() > 0) {
-                            Manual = true;
-                            main_.SetSyncInProgress(true);
-                            due = true;
-                            break;
-                        }
-                    }
-                }
-            }
-            processor->EndSession(ticket);
-        }
+        qb.Open();
+        qb.Begin(CompanyFilePath, main_.Options.multiuser ? kQbFileOpenMultiUser : kQbFileOpenDoNotCare);
+        answer = qb.Processor().ProcessRequest(qb.Ticket(), Biller.smartsyncsource);
     } catch (const std::exception&) {
     }
-    if (processor) {
-        try {
-            processor->CloseConnection();
-        } catch (const std::exception&) {
-        }
-    }
-    return due;
+    qb.Close();
+    if (answer.empty()) return false;
+    TKvXML doc;
+    doc.Parse(answer);
+    // The flag is set by the session's start, not here: a start that is refused must not
+    // leave it set.
+    if (const TKvXMLElement* msgs = doc.Root()->FindChild("QBXMLMsgsRs"))
+        for (int i = 0; i < msgs->ChildCount(); ++i)
+            if (msgs->ChildAt(i)->ChildCount() > 0) return true;
+    return false;
 }
 
 } // namespace dm

@@ -7,13 +7,13 @@
 
 #include "engine/Settings.h"
 #include "net/Web.h"
-#include "qb/RequestProcessor.h"
+#include "qb/QbSession.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,7 +51,6 @@ public:
     bool PaymentsOnly = false, SendInvoices = false, PreviewInvoices = false;
     bool PaymentsOnlyPending = false;
     bool QbConnected = false;
-    std::string QbTicket;
     std::string ServerTicket;
     std::string CompanyFilePath;
     bool ResetFilePath = false;
@@ -81,7 +80,7 @@ public:
     // Which of the Login, Sync, Options and Remove buttons the strip shows. During a session
     // Sync and Remove are shown disabled (ButtonsEnabled).
     enum class TButtonLayout {
-        Confirming, // none
+        Confirming, // none; also while the service cannot be reached
         Confirmed,  // all four, and the login hint
         Suspended,  // Login, and Remove at the right edge
         Canceled,   // Remove at the right edge
@@ -103,7 +102,20 @@ public:
     // name for billers added during the run.
     std::string ListEntry;
 
+    // How a session is to run: the flags of StartSync, and whether it counts as the user's.
+    struct TSessionStart {
+        bool PaymentsOnly = false;
+        bool SendInvoices = false;
+        bool PreviewInvoices = false;
+        bool Manual = false;
+        bool operator==(const TSessionStart&) const = default;
+    };
+
+    // Starts a session with Manual as the caller left it. A frame whose own session runs keeps
+    // a payments-only start for its end and refuses any other; one being confirmed keeps the
+    // start and runs it, with these options, once the account is confirmed.
     void StartSync(bool paymentsOnly, bool sendInvoices, bool previewInvoices);
+    void Start(const TSessionStart& start);
     // The Sync button; fromButton false when called by the program (no message then).
     void btnSyncNowClick(bool fromButton);
     void FinishSync();
@@ -126,6 +138,8 @@ signals:
     void sessionFinished();
     // QuickBooks refused access to the company file: the access repair may start.
     void accessRepairWanted();
+    // An answer (or failure) of the account confirmation has been handled.
+    void confirmationEnded();
 
 private:
     friend class TBusyGuard;
@@ -139,6 +153,9 @@ private:
     std::vector<std::string> ServiceFields(bool confirmation) const;
     void ReviewUnsentInvoices(const TKvXMLElement& unsentInvoices, bool allowAttachments);
     bool SmartSyncCheck();
+    void ReplayDeferredStart();
+    void SendRequestAgain();
+    void FailSession(const std::string& errorText);
     void Process_Authenticate(const std::string& answer);
     void Process_SendRequest(const std::string& answer);
     void Process_ReceiveResponse(const std::string& answer);
@@ -153,13 +170,15 @@ private:
     void Post(std::string envelope);
     void Log(const std::string& message, const std::string& details = {});
     void Repaint() { emit changed(); }
-    void ReleaseProcessor();
     bool Gone() const { return RemovePending; }
 
     TMainEngine& main_;
     TWebOwner webOwner_;
-    std::unique_ptr<TRequestProcessor> processor_;
-    std::string processorError_; // why the processor could not be created
+    TQbSession qb_;
+    // The start kept while the account is confirmed; none: as the Sync button would start.
+    std::optional<TSessionStart> deferredStart_;
+    int redirects_ = 0; // in this session
+    int repeats_ = 0;   // requests asked for again in a row
     int busy_ = 0;
 };
 

@@ -21,6 +21,8 @@ public:
 
     std::deque<std::optional<dm::TCredentials>> credentials;
     std::deque<dm::TFileNotFoundChoice> fileChoices;
+    // Runs while a follow-up question is open, as the program's timers would.
+    std::function<void(const std::string&)> whileAsked;
 
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void ShowError(const std::string& text) override {
@@ -30,6 +32,7 @@ public:
     std::optional<dm::TCredentials> AskCredentials(const std::string& businessName,
                                                    const dm::TCredentials&) override {
         asked.push_back("credentials " + businessName);
+        if (whileAsked) whileAsked(asked.back());
         if (credentials.empty()) return std::nullopt;
         auto answer = credentials.front();
         credentials.pop_front();
@@ -38,6 +41,7 @@ public:
     dm::TFileNotFoundChoice AskCompanyFileNotFound(const std::string& path, const std::string&,
                                                    const std::string&) override {
         asked.push_back("file " + path);
+        if (whileAsked) whileAsked(asked.back());
         if (fileChoices.empty()) return dm::TFileNotFoundChoice::None;
         auto answer = fileChoices.front();
         fileChoices.pop_front();

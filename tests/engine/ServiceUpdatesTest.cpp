@@ -101,6 +101,7 @@ TEST(Confirmation, UnreachableServiceIsTriedAgainAboutFiveSecondsLater) {
     TSync* frame = f.Biller();
     EXPECT_TRUE(frame->Blocked);
     EXPECT_EQ(frame->BlockedText, "Unable to communicate with Invara.");
+    EXPECT_EQ(frame->Layout, TSync::TButtonLayout::Confirming); // not even Remove
     EXPECT_EQ(frame->tmrServiceUpdate.interval(), 5000);
     f.app.BusinessUrl = live;
     ASSERT_TRUE(dmtest::WaitUntil([&] { return !frame->Blocked && frame->Layout == TSync::TButtonLayout::Confirmed; },
@@ -267,7 +268,7 @@ TEST(SyncAll, ThreeBillersInListOrderWithTheirSummary) {
               "<table cellpadding=\"0\" cellspacing=\"0\" style=\"border-bottom: 1px solid #C0C0C0; border-left: 1px "
               "solid #C0C0C0; border-right: 1px solid #C0C0C0;\">"
               "<tr>" + cell + "Demo Co</b></td>" + status + "\">Successful</td></tr>"
-              "<tr>" + cell + "Alpha <b>Co</b></b></td>" + status + "\">Successful</td></tr>"
+              "<tr>" + cell + "Alpha &lt;b&gt;Co&lt;/b&gt;</b></td>" + status + "\">Successful</td></tr>"
               "<tr>" + cell + "Zed Co</b></td>" + status + " background-color: #FFD0D0;\"><i>ERROR: Server "
               "authentication failed. Invalid user name or password.</i></td></tr></table></body></html>");
 
