@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -148,7 +149,9 @@ TServiceAnswer TTestService::Handle(TServiceRequest request) {
         request.record = records_.size();
         records_.push_back(std::move(record));
 
+        firedDelayMs_ = 0;
         answer = Route(request);
+        answer.delayMs = std::max(answer.delayMs, firedDelayMs_);
 
         json& r = records_[request.record];
         r["prefix"] = request.prefix;
@@ -234,6 +237,7 @@ TFault* TTestService::TakeFault(const TServiceRequest& request) {
         if (f.seen <= f.skip) continue;
         if (f.times > 0 && f.fired >= f.times) continue;
         ++f.fired;
+        firedDelayMs_ = std::max(firedDelayMs_, f.delayMs);
         return &f;
     }
     return nullptr;

@@ -179,6 +179,9 @@ private:
     TScenario scenario_;
     std::mutex mutex_;
     std::vector<nlohmann::json> records_;
+    // The delay of the fault that fired for the request being answered: it holds whether the
+    // fault replaces the answer or the endpoint builds its own.
+    int firedDelayMs_ = 0;
     std::map<std::string, TSyncSession> sessions_;
     std::map<std::string, size_t> webSessions_; // control-panel session id -> account
     std::map<std::string, TUpload> uploads_;
