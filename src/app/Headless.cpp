@@ -131,11 +131,12 @@ int RunHeadless(TAppState& state) {
     } else {
         TSync* frame = queue.front();
         current = frame->Biller.name;
-        QObject::connect(&engine, &TMainEngine::sessionFinished, [&](TSync*) {
-            if (!engine.SyncInProgress()) loop.quit();
+        // A payment notification's session may be running already: this one then waits for it.
+        QObject::connect(&engine, &TMainEngine::sessionFinished, [&](TSync* finished) {
+            if (finished == frame && !engine.SyncInProgress()) loop.quit();
         });
-        frame->StartSync(false, false, true);
-        if (frame->Phase != TSync::phIdle || frame->SyncAfterConfirm) loop.exec();
+        engine.StartWhenFree(frame, {false, false, true, false});
+        if (!frame->Blocked) loop.exec();
     }
 
     int failures = 0;
