@@ -164,3 +164,31 @@ TEST(OtherServers, PlainTextErrorsAreCaughtWhateverTheTransport) {
     EXPECT_NE(s.f.Log().find("Web response - Content type: text/xml"), std::string::npos);
     EXPECT_TRUE(s.qb.exchanges.empty());
 }
+
+TEST(OtherServers, ResultsThatCannotBeReadEndWithAnError) {
+    auto answer = [](const std::string& op, const std::string& result) {
+        return "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body><" +
+               op + "Response><" + op + "Result>" + result + "</" + op + "Result></" + op +
+               "Response></soap:Body></soap:Envelope>";
+    };
+    struct {
+        const char* operation;
+        std::string body;
+        size_t exchanges;
+    } cases[] = {
+        // Neither an empty request nor one to hand QuickBooks.
+        {"sendRequestXML", answer("sendRequestXML", "<string>a</string><string>b</string>"), 0},
+        // Not a percentage, and not 100 either: the session must not pass for synchronised.
+        {"receiveResponseXML", answer("receiveResponseXML", "<int><value>50</value></int>"), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.operation);
+        OtherServer s(json::object(), json::array({{{"operation", c.operation}, {"body", c.body}, {"content_type", "text/xml"}}}));
+        TSync* frame = s.f.Biller();
+        ASSERT_TRUE(s.f.Sync(frame));
+        EXPECT_TRUE(frame->HadErrors);
+        EXPECT_EQ(frame->ErrorText.rfind("Unexpected answer from the server (unreadable ", 0), 0u) << frame->ErrorText;
+        EXPECT_EQ(s.qb.exchanges.size(), c.exchanges);
+        EXPECT_EQ(s.f.Operations().back(), c.operation);
+    }
+}
