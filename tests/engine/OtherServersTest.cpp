@@ -117,7 +117,8 @@ TEST(OtherServers, NoWorkClosesTheConnectionWithoutOpeningTheCompanyFile) {
 }
 
 TEST(OtherServers, EmptyRequestEndsTheSessionCleanly) {
-    for (const json& quirks : {json{{"empty_request", true}}, json{{"empty_request", true}, {"wrapped_results", true}}}) {
+    const json shapes[] = {{{"empty_request", true}}, {{"empty_request", true}, {"wrapped_results", true}}};
+    for (const json& quirks : shapes) {
         SCOPED_TRACE(quirks.dump());
         OtherServer s(quirks);
         TSync* frame = s.f.Biller();
@@ -167,8 +168,8 @@ TEST(OtherServers, PlainTextErrorsAreCaughtWhateverTheTransport) {
 
 TEST(OtherServers, ResultsThatCannotBeReadEndWithAnError) {
     auto answer = [](const std::string& op, const std::string& result) {
-        return "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body><" +
-               op + "Response><" + op + "Result>" + result + "</" + op + "Result></" + op +
+        return "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+               "<soap:Body><" + op + "Response><" + op + "Result>" + result + "</" + op + "Result></" + op +
                "Response></soap:Body></soap:Envelope>";
     };
     struct {
@@ -183,7 +184,8 @@ TEST(OtherServers, ResultsThatCannotBeReadEndWithAnError) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.operation);
-        OtherServer s(json::object(), json::array({{{"operation", c.operation}, {"body", c.body}, {"content_type", "text/xml"}}}));
+        json fault = {{"operation", c.operation}, {"body", c.body}, {"content_type", "text/xml"}};
+        OtherServer s(json::object(), json::array({fault}));
         TSync* frame = s.f.Biller();
         ASSERT_TRUE(s.f.Sync(frame));
         EXPECT_TRUE(frame->HadErrors);

@@ -108,7 +108,8 @@ TEST(SyncMessages, AnswerReadersTakeEveryShapeOfTheProtocol) {
         TExpect expect;
         const char* text;
     } shapes[] = {
-        {"the service's request", Invara(Op("sendRequestXML", "&lt;QBXML/&gt;")), "sendRequestXML", Text, "&lt;QBXML/&gt;"},
+        {"the service's request", Invara(Op("sendRequestXML", "&lt;QBXML/&gt;")), "sendRequestXML", Text,
+         "&lt;QBXML/&gt;"},
         {"wrapped request", Invara(Op("sendRequestXML", "<string>&lt;QBXML/&gt;</string>")), "sendRequestXML", Text,
          "&lt;QBXML/&gt;"},
         {"wrapped percentage", Invara(Op("receiveResponseXML", "<int>33</int>")), "receiveResponseXML", Text, "33"},

@@ -305,7 +305,8 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
         }
     }
     nlohmann::json dm = fault && fault->dm.is_object() ? fault->dm : nlohmann::json::object();
-    answer.body = SyncSoap(DmElement(dm, message) + OperationAnswer("sendRequestXML", Scalar("string", XmlText(qbxml))));
+    answer.body =
+        SyncSoap(DmElement(dm, message) + OperationAnswer("sendRequestXML", Scalar("string", XmlText(qbxml))));
     return answer;
 }
 
