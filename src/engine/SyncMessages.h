@@ -51,8 +51,6 @@ std::string MaskPassword(const std::string& envelope);
 // The child with this name, or else the first whose local name (the part after the colon)
 // is the name's; letter case is ignored either way. Null when there is none.
 const TKvXMLElement* FindByLocalName(const TKvXMLElement& parent, std::string_view name);
-// The Body child of the document element, whatever its prefix, or null.
-const TKvXMLElement* SoapBody(const TKvXML& answer);
 // The operation's response element below the body ("closeConnection" finds
 // closeConnectionResponse), or null.
 const TKvXMLElement* OperationResponse(const TKvXMLElement& body, std::string_view operation);
@@ -76,6 +74,8 @@ struct TAuthenticateResult {
 };
 TAuthenticateResult ReadAuthenticateResult(const TKvXMLElement& result);
 
+// The Body child of the document element, whatever its prefix, or null.
+const TKvXMLElement* SoapBody(const TKvXML& answer);
 // The session's percentage complete; a text that is not an integer counts as 100.
 int ReadPercentage(std::string_view text);
 // "<?xml version=" at the very start.

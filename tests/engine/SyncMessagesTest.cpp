@@ -65,7 +65,15 @@ TEST(SyncMessages, PasswordIsMaskedForTheLog) {
     EXPECT_EQ(MaskPassword("<x/>"), "<x/>");
 }
 
-TEST(SyncMessages, NumbersAndTheXmlCheck) {
+TEST(SyncMessages, AnswersAreReadBelowSoapBody) {
+    for (const char* answer : {"<?xml version=\"1.0\"?><soap:Envelope><SOAP:BODY><r>1</r></SOAP:BODY></soap:Envelope>",
+                               "<?xml version=\"1.0\"?><soap:Envelope><soap:Body><r>1</r></soap:Body></soap:Envelope>"}) {
+        TKvXML doc;
+        doc.Parse(answer);
+        ASSERT_NE(SoapBody(doc), nullptr) << answer;
+        EXPECT_EQ(SoapBody(doc)->PathText("r"), "1");
+    }
+
     struct {
         const char* text;
         int value;
@@ -76,6 +84,35 @@ TEST(SyncMessages, NumbersAndTheXmlCheck) {
     EXPECT_FALSE(LooksLikeXml(" <?xml version=\"1.0\"?>"));
     EXPECT_FALSE(LooksLikeXml("\xEF\xBB\xBF<?xml version=\"1.0\"?>"));
     EXPECT_FALSE(LooksLikeXml("Fatal error: ..."));
+}
+
+TEST(SyncMessages, PopupSizes) {
+    struct Case {
+        const char* popup;
+        TPopupGeometry expected;
+        bool hideMaximize, maximized, again;
+    } cases[] = {
+        {"<popup><width>80%</width><height>50%</height></popup>", {1280, 450}, false, false, false},
+        {"<popup><width>80</width><height>x</height><min_width>10</min_width><max_height></max_height></popup>",
+         {80, 50, 10}, false, false, false},
+        {"<popup><width></width><height>x%</height><max_width>y</max_width><hide_maximize>1</hide_maximize>"
+         "<maximized>1</maximized><send_request_again>1</send_request_again></popup>",
+         {0, 450, 0, 50}, true, true, true},
+    };
+    for (const Case& c : cases) {
+        TKvXML doc;
+        doc.Parse(std::string("<?xml version=\"1.0\"?>") + c.popup);
+        TPopupSpec spec = ReadPopup(*doc.Root());
+        TPopupGeometry g = PopupGeometry(spec, 1600, 900);
+        EXPECT_EQ(g.Width, c.expected.Width) << c.popup;
+        EXPECT_EQ(g.Height, c.expected.Height) << c.popup;
+        EXPECT_EQ(g.MinWidth, c.expected.MinWidth) << c.popup;
+        EXPECT_EQ(g.MaxWidth, c.expected.MaxWidth) << c.popup;
+        EXPECT_EQ(g.MaxHeight, c.expected.MaxHeight) << c.popup;
+        EXPECT_EQ(spec.HideMaximize, c.hideMaximize);
+        EXPECT_EQ(spec.Maximized, c.maximized);
+        EXPECT_EQ(spec.SendRequestAgain, c.again);
+    }
 }
 
 namespace {
@@ -207,34 +244,5 @@ TEST(SyncMessages, AuthenticateResultByPosition) {
         EXPECT_EQ(r.Ticket, c.ticket);
         EXPECT_EQ(r.CompanyFile, c.file);
         EXPECT_EQ(r.Kind, c.kind);
-    }
-}
-
-TEST(SyncMessages, PopupSizes) {
-    struct Case {
-        const char* popup;
-        TPopupGeometry expected;
-        bool hideMaximize, maximized, again;
-    } cases[] = {
-        {"<popup><width>80%</width><height>50%</height></popup>", {1280, 450}, false, false, false},
-        {"<popup><width>80</width><height>x</height><min_width>10</min_width><max_height></max_height></popup>",
-         {80, 50, 10}, false, false, false},
-        {"<popup><width></width><height>x%</height><max_width>y</max_width><hide_maximize>1</hide_maximize>"
-         "<maximized>1</maximized><send_request_again>1</send_request_again></popup>",
-         {0, 450, 0, 50}, true, true, true},
-    };
-    for (const Case& c : cases) {
-        TKvXML doc;
-        doc.Parse(std::string("<?xml version=\"1.0\"?>") + c.popup);
-        TPopupSpec spec = ReadPopup(*doc.Root());
-        TPopupGeometry g = PopupGeometry(spec, 1600, 900);
-        EXPECT_EQ(g.Width, c.expected.Width) << c.popup;
-        EXPECT_EQ(g.Height, c.expected.Height) << c.popup;
-        EXPECT_EQ(g.MinWidth, c.expected.MinWidth) << c.popup;
-        EXPECT_EQ(g.MaxWidth, c.expected.MaxWidth) << c.popup;
-        EXPECT_EQ(g.MaxHeight, c.expected.MaxHeight) << c.popup;
-        EXPECT_EQ(spec.HideMaximize, c.hideMaximize);
-        EXPECT_EQ(spec.Maximized, c.maximized);
-        EXPECT_EQ(spec.SendRequestAgain, c.again);
     }
 }

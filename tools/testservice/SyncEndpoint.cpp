@@ -86,8 +86,8 @@ std::string Join(const std::vector<size_t>& positions) {
 
 } // namespace
 
-std::string TTestService::SyncSoap(const std::string& bodyContent) const {
-    return SoapAnswer(bodyContent, scenario_.quirks.envelopePrefix);
+std::string TTestService::SoapAnswer(const std::string& bodyContent) const {
+    return dm::SoapAnswer(bodyContent, scenario_.quirks.envelopePrefix);
 }
 
 std::string TTestService::OperationAnswer(const std::string& operation, const std::string& resultContent,
@@ -168,11 +168,11 @@ TServiceAnswer TTestService::SyncAuthenticate(TServiceRequest& request, const pu
         return Fault(400, "Client", "authenticate needs strUserName, strPassword, client and sync.");
 
     if (fault && !fault->redirect.empty() && request.prefix != fault->redirect) {
-        answer.body = SyncSoap(Element("redirect", XmlText(fault->redirect)));
+        answer.body = SoapAnswer(Element("redirect", XmlText(fault->redirect)));
         return answer;
     }
     if (fault && fault->dm.is_object() && !fault->dm.empty()) {
-        answer.body = SyncSoap(DmElement(fault->dm));
+        answer.body = SoapAnswer(DmElement(fault->dm));
         return answer;
     }
     auto result = [&](const std::string& ticket, const std::string& path) {
@@ -185,11 +185,11 @@ TServiceAnswer TTestService::SyncAuthenticate(TServiceRequest& request, const pu
     TAccount* account = FindByUser(user);
     if ((fault && fault->nvu) || !account || account->password != password ||
         account->state == "password_not_accepted") {
-        answer.body = SyncSoap(result("", "nvu"));
+        answer.body = SoapAnswer(result("", "nvu"));
         return answer;
     }
     auto disconnect = [&](const std::string& message) {
-        answer.body = SyncSoap("<dm><disconnect>1</disconnect>" + Element("after_sync_message", XmlText(message)) +
+        answer.body = SoapAnswer("<dm><disconnect>1</disconnect>" + Element("after_sync_message", XmlText(message)) +
                                  "</dm>");
         return answer;
     };
@@ -221,7 +221,7 @@ TServiceAnswer TTestService::SyncAuthenticate(TServiceRequest& request, const pu
                                                           : account->companyFile;
     std::string ticket = session.ticket;
     sessions_[ticket] = std::move(session);
-    answer.body = SyncSoap(result(ticket, path));
+    answer.body = SoapAnswer(result(ticket, path));
     return answer;
 }
 
@@ -266,7 +266,7 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
                                                    (majorValue >= 13 ? "0" : std::to_string(std::atoi(minor.c_str())));
     }
     if (fault && DmInterrupts(fault->dm)) {
-        answer.body = SyncSoap(DmElement(fault->dm));
+        answer.body = SoapAnswer(DmElement(fault->dm));
         return answer;
     }
     std::string message;
@@ -281,7 +281,7 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
     }
     if (!session.outstanding) {
         if (session.plan.empty() && scenario_.quirks.emptyRequest) {
-            answer.body = SyncSoap(OperationAnswer("sendRequestXML", Scalar("string", "")));
+            answer.body = SoapAnswer(OperationAnswer("sendRequestXML", Scalar("string", "")));
             return answer;
         }
         if (session.plan.empty()) session.plan.push_back({TStepKind::Company});
@@ -289,7 +289,7 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
         session.plan.pop_front();
         if (step.kind == TStepKind::Review) {
             session.reviewGiven = true;
-            answer.body = SyncSoap(ReviewAnswer(session));
+            answer.body = SoapAnswer(ReviewAnswer(session));
             return answer;
         }
         step.requestId = session.nextRequestId++;
@@ -306,7 +306,7 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
     }
     nlohmann::json dm = fault && fault->dm.is_object() ? fault->dm : nlohmann::json::object();
     answer.body =
-        SyncSoap(DmElement(dm, message) + OperationAnswer("sendRequestXML", Scalar("string", XmlText(qbxml))));
+        SoapAnswer(DmElement(dm, message) + OperationAnswer("sendRequestXML", Scalar("string", XmlText(qbxml))));
     return answer;
 }
 
@@ -440,7 +440,7 @@ TServiceAnswer TTestService::SyncReceiveResponse(TServiceRequest& request, const
         ++session.stepsDone;
     }
     std::string percentage = fault && fault->percentage ? *fault->percentage : std::to_string(Percentage(session));
-    answer.body = SyncSoap(OperationAnswer("receiveResponseXML", Scalar("int", XmlText(percentage))));
+    answer.body = SoapAnswer(OperationAnswer("receiveResponseXML", Scalar("int", XmlText(percentage))));
     return answer;
 }
 
@@ -561,7 +561,7 @@ TServiceAnswer TTestService::SyncClose(TServiceRequest& request, const pugi::xml
         }
         sessions_.erase(found);
     }
-    answer.body = SyncSoap(OperationAnswer("closeConnection", Scalar("string", XmlText(result)), smart));
+    answer.body = SoapAnswer(OperationAnswer("closeConnection", Scalar("string", XmlText(result)), smart));
     return answer;
 }
 
@@ -580,7 +580,7 @@ TServiceAnswer TTestService::SyncReportError(TServiceRequest& request, const pug
     }
     if (found != sessions_.end()) found->second.errors.push_back(Child(op, "info"));
     errorReports_.push_back({{"kind", "reportError"}, {"ticket", Child(op, "ticket")}, {"info", Child(op, "info")}});
-    answer.body = SyncSoap(OperationAnswer("reportError", Scalar("string", "Error recorded.")));
+    answer.body = SoapAnswer(OperationAnswer("reportError", Scalar("string", "Error recorded.")));
     return answer;
 }
 
@@ -608,7 +608,7 @@ TServiceAnswer TTestService::AttachmentList(TSyncSession& session, const std::st
         dm += "</attachments>";
     }
     TServiceAnswer answer;
-    answer.body = SyncSoap(dm + "</dm>");
+    answer.body = SoapAnswer(dm + "</dm>");
     return answer;
 }
 

@@ -137,8 +137,9 @@ private:
     // Sync SOAP endpoint.
     TServiceAnswer SyncEndpoint(TServiceRequest& request);
     TServiceAnswer SyncOperation(TServiceRequest& request);
-    // The parts of an answer that the quirks of another server change.
-    std::string SyncSoap(const std::string& bodyContent) const;
+    // The parts of an answer that the quirks of another server change. The frame hides the
+    // free SoapAnswer inside the service, so that every sync answer takes the quirks' prefix.
+    std::string SoapAnswer(const std::string& bodyContent) const;
     std::string OperationAnswer(const std::string& operation, const std::string& resultContent,
                                 const std::string& more = {}) const;
     std::string Scalar(const std::string& type, const std::string& escapedText) const;
