@@ -232,6 +232,13 @@ void TSync::AsyncWebResponse(std::int32_t, WebStatus status, const std::string& 
         FinishSync();
         return;
     }
+    if (Phase == phReportError) {
+        // The answer is not read. A server without reportError answers it with an error page
+        // of its own: QuickBooks' failure stays the session's error and the connection is
+        // still closed.
+        SendCloseConnection();
+        return;
+    }
     if (!LooksLikeXml(text)) {
         HadErrors = true;
         ErrorText = ServerErrorReported;
@@ -249,7 +256,6 @@ void TSync::AsyncWebResponse(std::int32_t, WebStatus status, const std::string& 
     case phAuthenticate: Process_Authenticate(text); break;
     case phSendRequest: Process_SendRequest(text); break;
     case phReceiveResponse: Process_ReceiveResponse(text); break;
-    case phReportError: SendCloseConnection(); break;
     case phCloseConnection: Process_CloseConnection(text); break;
     default: break;
     }
@@ -304,13 +310,20 @@ void TSync::Process_Authenticate(const std::string& answer) {
         FinishSync();
         return;
     }
-    const TKvXMLElement* result = body->FindPath("authenticateResponse/authenticateResult");
+    const TKvXMLElement* result = OperationResult(*body, "authenticate");
     if (!result) return FailUnmatchedAnswer("no authenticateResult");
+    const TAuthenticateResult authenticated = ReadAuthenticateResult(*result);
+    ServerTicket = authenticated.Ticket;
+    if (authenticated.Kind == TAuthenticateResult::TKind::NoWork) {
+        // Not a path: the company file the biller uses, smart sync's too, stays as it was.
+        Log("The server has no work for this session.", "Server session: " + ServerTicket);
+        SendCloseConnection();
+        return;
+    }
     // The ticket goes back exactly as it came; the path names a local file, so it is the text
     // the service's escaped XML stands for ("Smith &amp; Sons.qbw" is "Smith & Sons.qbw").
-    ServerTicket = result->ChildAt(0) ? std::string(result->ChildAt(0)->Text()) : std::string();
-    CompanyFilePath = result->ChildAt(1) ? DecodeXmlEntities(result->ChildAt(1)->Text()) : std::string();
-    if (CompanyFilePath == "nvu") {
+    CompanyFilePath = DecodeXmlEntities(authenticated.CompanyFile);
+    if (authenticated.Kind == TAuthenticateResult::TKind::InvalidUser) {
         AuthFailed = HadErrors = true;
         ErrorText = "Server authentication failed. Invalid user name or password.";
         Log(ErrorText);
@@ -427,13 +440,21 @@ void TSync::Process_SendRequest(const std::string& answer) {
         }
         if (acted) return;
     }
-    const TKvXMLElement* result = body->FindPath("sendRequestXMLResponse/sendRequestXMLResult");
+    const TKvXMLElement* result = OperationResult(*body, "sendRequestXML");
     if (!result) return FailUnmatchedAnswer("no sendRequestXMLResult");
+    const std::optional<std::string_view> requestText = ResultText(*result);
+    if (!requestText) return FailUnmatchedAnswer("unreadable sendRequestXMLResult");
+    const std::string request = HtmlUnescape(*requestText);
+    if (TrimBlanks(request).empty()) {
+        // The server has no more work in this session.
+        Log("The server sent no request.");
+        SendCloseConnection();
+        return;
+    }
 
     repeats_ = 0;
     StatusText = "Sending request to QuickBooks";
     Log(StatusText);
-    const std::string request = HtmlUnescape(result->Text());
     std::string response;
     try {
         response = qb_.Processor().ProcessRequest(qb_.Ticket(), request);
@@ -463,9 +484,12 @@ void TSync::Process_ReceiveResponse(const std::string& answer) {
     TKvXML doc;
     doc.Parse(answer);
     const TKvXMLElement* body = SoapBody(doc);
-    const TKvXMLElement* result = body ? body->FindPath("receiveResponseXMLResponse/receiveResponseXMLResult") : nullptr;
+    const TKvXMLElement* result = body ? OperationResult(*body, "receiveResponseXML") : nullptr;
     if (!result) return FailUnmatchedAnswer("no receiveResponseXMLResult");
-    Percentage = ReadPercentage(result->Text());
+    const std::optional<std::string_view> percentage = ResultText(*result);
+    // A result that cannot be read must not end the session as complete.
+    if (!percentage) return FailUnmatchedAnswer("unreadable receiveResponseXMLResult");
+    Percentage = ReadPercentage(*percentage);
     Log("Session percentage: " + std::to_string(Percentage));
     if (Percentage >= 100) {
         SendCloseConnection();
@@ -495,7 +519,8 @@ void TSync::Process_CloseConnection(const std::string& answer) {
     TKvXML doc;
     doc.Parse(answer);
     const TKvXMLElement* body = SoapBody(doc);
-    const TKvXMLElement* smart = body ? body->FindPath("closeConnectionResponse/smartsync") : nullptr;
+    const TKvXMLElement* response = body ? OperationResponse(*body, "closeConnection") : nullptr;
+    const TKvXMLElement* smart = response ? response->FindChild("smartsync") : nullptr;
     if (smart && smart->FindChild("request") && smart->FindChild("howoften")) {
         Biller.smartsync = true;
         Biller.smartsyncsource = HtmlUnescape(smart->PathText("request"));

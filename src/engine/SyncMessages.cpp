@@ -99,7 +99,52 @@ std::string MaskPassword(const std::string& envelope) {
     return envelope.substr(0, start) + "********" + envelope.substr(end);
 }
 
-const TKvXMLElement* SoapBody(const TKvXML& answer) { return answer.Root()->FindChild("soap:Body"); }
+namespace {
+
+std::string_view LocalName(std::string_view name) {
+    size_t colon = name.rfind(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+} // namespace
+
+const TKvXMLElement* FindByLocalName(const TKvXMLElement& parent, std::string_view name) {
+    // The exact name first, so that an answer that reads by its full names is read as before.
+    if (const TKvXMLElement* exact = parent.FindChild(name)) return exact;
+    const std::string_view local = LocalName(name);
+    for (int i = 0; i < parent.ChildCount(); ++i) {
+        const TKvXMLElement* child = parent.ChildAt(i);
+        if (EqualsNoCase(LocalName(child->Name()), local)) return child;
+    }
+    return nullptr;
+}
+
+const TKvXMLElement* SoapBody(const TKvXML& answer) { return FindByLocalName(*answer.Root(), "soap:Body"); }
+
+const TKvXMLElement* OperationResponse(const TKvXMLElement& body, std::string_view operation) {
+    return FindByLocalName(body, std::string(operation) + "Response");
+}
+
+const TKvXMLElement* OperationResult(const TKvXMLElement& body, std::string_view operation) {
+    const TKvXMLElement* response = OperationResponse(body, operation);
+    return response ? FindByLocalName(*response, std::string(operation) + "Result") : nullptr;
+}
+
+std::optional<std::string_view> ResultText(const TKvXMLElement& result) {
+    if (!result.Text().empty() || result.ChildCount() == 0) return result.Text();
+    if (result.ChildCount() == 1 && result.ChildAt(0)->ChildCount() == 0) return result.ChildAt(0)->Text();
+    return std::nullopt;
+}
+
+TAuthenticateResult ReadAuthenticateResult(const TKvXMLElement& result) {
+    TAuthenticateResult r;
+    if (const TKvXMLElement* ticket = result.ChildAt(0)) r.Ticket = std::string(ticket->Text());
+    // Some servers leave out an empty second string altogether.
+    if (const TKvXMLElement* file = result.ChildAt(1)) r.CompanyFile = std::string(file->Text());
+    if (r.CompanyFile == "nvu") r.Kind = TAuthenticateResult::TKind::InvalidUser;
+    else if (EqualsNoCase(r.CompanyFile, "none")) r.Kind = TAuthenticateResult::TKind::NoWork;
+    return r;
+}
 
 int ReadPercentage(std::string_view text) { return ParseInteger(text).value_or(100); }
 

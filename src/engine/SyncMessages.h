@@ -44,7 +44,37 @@ std::string ReportErrorEnvelope(const std::string& ticket, const std::string& qb
 // The authenticate envelope as it may be logged: the password replaced by eight asterisks.
 std::string MaskPassword(const std::string& envelope);
 
-// The "soap:Body" child of the document element, or null.
+// Answers are read the way the service writes them, and also the way other servers of the
+// same protocol do: any SOAP prefix, prefixed operation elements, scalar results wrapped in
+// one child element. An answer the service writes reads exactly as it always has.
+
+// The child with this name, or else the first whose local name (the part after the colon)
+// is the name's; letter case is ignored either way. Null when there is none.
+const TKvXMLElement* FindByLocalName(const TKvXMLElement& parent, std::string_view name);
+// The operation's response element below the body ("closeConnection" finds
+// closeConnectionResponse), or null.
+const TKvXMLElement* OperationResponse(const TKvXMLElement& body, std::string_view operation);
+// The operation's result element (closeConnectionResponse/closeConnectionResult), or null.
+const TKvXMLElement* OperationResult(const TKvXMLElement& body, std::string_view operation);
+// The text of a scalar result: its own text, or, when that is empty and it holds exactly one
+// child element without children of its own, that child's text. Nothing when it holds other
+// markup: such a result cannot be read, and must not pass for an empty one.
+std::optional<std::string_view> ResultText(const TKvXMLElement& result);
+
+// The two strings of authenticateResult, read by position whatever their names.
+struct TAuthenticateResult {
+    enum class TKind {
+        CompanyFile,  // the company file to open; "" for the one open in QuickBooks
+        InvalidUser,  // "nvu"
+        NoWork,       // "none", in any letter case: nothing to do for this user now
+    };
+    std::string Ticket;
+    std::string CompanyFile; // the second string as it came; "" when it is missing
+    TKind Kind = TKind::CompanyFile;
+};
+TAuthenticateResult ReadAuthenticateResult(const TKvXMLElement& result);
+
+// The Body child of the document element, whatever its prefix, or null.
 const TKvXMLElement* SoapBody(const TKvXML& answer);
 // The session's percentage complete; a text that is not an integer counts as 100.
 int ReadPercentage(std::string_view text);

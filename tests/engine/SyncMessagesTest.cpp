@@ -73,9 +73,6 @@ TEST(SyncMessages, AnswersAreReadBelowSoapBody) {
         ASSERT_NE(SoapBody(doc), nullptr) << answer;
         EXPECT_EQ(SoapBody(doc)->PathText("r"), "1");
     }
-    TKvXML other;
-    other.Parse("<?xml version=\"1.0\"?><s:Envelope><s:Body><r>1</r></s:Body></s:Envelope>");
-    EXPECT_EQ(SoapBody(other), nullptr);
 
     struct {
         const char* text;
@@ -115,5 +112,137 @@ TEST(SyncMessages, PopupSizes) {
         EXPECT_EQ(spec.HideMaximize, c.hideMaximize);
         EXPECT_EQ(spec.Maximized, c.maximized);
         EXPECT_EQ(spec.SendRequestAgain, c.again);
+    }
+}
+
+namespace {
+
+// Answers framed as the service writes them, and as other servers of the protocol do.
+std::string Invara(const std::string& content) { return Head + content + Tail; }
+std::string SoapEnv(const std::string& content) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
+           "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns1=\"http://developer.intuit.com/\">"
+           "<SOAP-ENV:Body>" + content + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+}
+std::string Soapenv(const std::string& content) {
+    return "<?xml version=\"1.0\"?>\n<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:tns=\"http://developer.intuit.com/\">\n  <soapenv:Header/>\n  <soapenv:Body>\n" + content +
+           "\n  </soapenv:Body>\n</soapenv:Envelope>\n";
+}
+std::string Op(const std::string& op, const std::string& result, const std::string& prefix = "") {
+    return "<" + prefix + op + "Response xmlns=\"http://developer.intuit.com/\"><" + prefix + op + "Result>" + result +
+           "</" + prefix + op + "Result></" + prefix + op + "Response>";
+}
+
+} // namespace
+
+TEST(SyncMessages, AnswerReadersTakeEveryShapeOfTheProtocol) {
+    enum TExpect { Text, NoResult, Unreadable };
+    struct Shape {
+        const char* what;
+        std::string answer;
+        const char* operation;
+        TExpect expect;
+        const char* text;
+    } shapes[] = {
+        {"the service's request", Invara(Op("sendRequestXML", "&lt;QBXML/&gt;")), "sendRequestXML", Text,
+         "&lt;QBXML/&gt;"},
+        {"wrapped request", Invara(Op("sendRequestXML", "<string>&lt;QBXML/&gt;</string>")), "sendRequestXML", Text,
+         "&lt;QBXML/&gt;"},
+        {"wrapped percentage", Invara(Op("receiveResponseXML", "<int>33</int>")), "receiveResponseXML", Text, "33"},
+        {"wrapped close", Invara(Op("closeConnection", "<string>OK</string>")), "closeConnection", Text, "OK"},
+        {"empty request", Invara(Op("sendRequestXML", "")), "sendRequestXML", Text, ""},
+        {"empty wrapped request", Invara(Op("sendRequestXML", "<string></string>")), "sendRequestXML", Text, ""},
+        {"self-closed wrapper", Invara(Op("sendRequestXML", "<string/>")), "sendRequestXML", Text, ""},
+        {"wrapped across lines", Invara(Op("receiveResponseXML", "\n    <int>33</int>\n  ")), "receiveResponseXML",
+         Text, "33"},
+        {"own text wins over a child", Invara(Op("receiveResponseXML", "40<int>7</int>")), "receiveResponseXML", Text,
+         "40"},
+        {"two children", Invara(Op("sendRequestXML", "<string>a</string><string>b</string>")), "sendRequestXML",
+         Unreadable, ""},
+        {"markup inside the wrapper", Invara(Op("sendRequestXML", "<string><QBXML/></string>")), "sendRequestXML",
+         Unreadable, ""},
+        {"SOAP-ENV and ns1:", SoapEnv(Op("sendRequestXML", "&lt;QBXML/&gt;", "ns1:")), "sendRequestXML", Text,
+         "&lt;QBXML/&gt;"},
+        {"soapenv:, tns: and a header", Soapenv(Op("receiveResponseXML", "<tns:int>50</tns:int>", "tns:")),
+         "receiveResponseXML", Text, "50"},
+        {"letter case ignored", SoapEnv("<NS1:SENDREQUESTXMLRESPONSE><NS1:SENDREQUESTXMLRESULT>x"
+                                        "</NS1:SENDREQUESTXMLRESULT></NS1:SENDREQUESTXMLRESPONSE>"),
+         "sendRequestXML", Text, "x"},
+        {"no prefix at all", "<?xml version=\"1.0\"?><Envelope><Body>" + Op("closeConnection", "OK") + "</Body></Envelope>",
+         "closeConnection", Text, "OK"},
+        {"SOAP:BODY", "<?xml version=\"1.0\"?><soap:Envelope><SOAP:BODY>" + Op("closeConnection", "OK") +
+                          "</SOAP:BODY></soap:Envelope>",
+         "closeConnection", Text, "OK"},
+        // The service's own names are found first, whatever stands before them.
+        {"full name first", Invara(Op("sendRequestXML", "other", "x:") + Op("sendRequestXML", "ours")), "sendRequestXML",
+         Text, "ours"},
+        {"no body", "<?xml version=\"1.0\"?><soap:Envelope><soap:Header/></soap:Envelope>", "sendRequestXML", NoResult, ""},
+        {"a name that only starts like Body", "<?xml version=\"1.0\"?><s:Envelope><s:Bodyguard>" +
+                                                  Op("sendRequestXML", "x") + "</s:Bodyguard></s:Envelope>",
+         "sendRequestXML", NoResult, ""},
+        {"another operation", Invara(Op("receiveResponseXML", "33")), "sendRequestXML", NoResult, ""},
+        {"response without result", Invara("<sendRequestXMLResponse/>"), "sendRequestXML", NoResult, ""},
+    };
+    for (const Shape& s : shapes) {
+        SCOPED_TRACE(s.what);
+        TKvXML doc;
+        doc.Parse(s.answer);
+        const TKvXMLElement* body = SoapBody(doc);
+        const TKvXMLElement* result = body ? OperationResult(*body, s.operation) : nullptr;
+        if (s.expect == NoResult) {
+            EXPECT_EQ(result, nullptr);
+            continue;
+        }
+        ASSERT_NE(result, nullptr);
+        std::optional<std::string_view> text = ResultText(*result);
+        if (s.expect == Unreadable) {
+            EXPECT_FALSE(text.has_value()) << *text;
+            continue;
+        }
+        ASSERT_TRUE(text.has_value());
+        EXPECT_EQ(*text, s.text);
+    }
+
+    // Smart sync is read from the response element of a prefixed answer too.
+    TKvXML close;
+    close.Parse(SoapEnv("<ns1:closeConnectionResponse><smartsync><howoften>60</howoften></smartsync>"
+                        "</ns1:closeConnectionResponse>"));
+    const TKvXMLElement* response = OperationResponse(*SoapBody(close), "closeConnection");
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(response->PathText("smartsync/howoften"), "60");
+}
+
+TEST(SyncMessages, AuthenticateResultByPosition) {
+    using K = TAuthenticateResult::TKind;
+    struct {
+        std::string answer;
+        const char* ticket;
+        const char* file;
+        K kind;
+    } cases[] = {
+        {Invara(Op("authenticate", "<string>T-1</string><string></string>")), "T-1", "", K::CompanyFile},
+        {Invara(Op("authenticate", "<string>T-1</string><string>C:\\Co.QBW</string>")), "T-1", "C:\\Co.QBW", K::CompanyFile},
+        {Invara(Op("authenticate", "<string></string><string>nvu</string>")), "", "nvu", K::InvalidUser},
+        {Invara(Op("authenticate", "<string>T-1</string><string>none</string>")), "T-1", "none", K::NoWork},
+        {Invara(Op("authenticate", "<string>T-1</string><string>NONE</string>")), "T-1", "NONE", K::NoWork},
+        {Invara(Op("authenticate", "<string>T-1</string><string>None.QBW</string>")), "T-1", "None.QBW", K::CompanyFile},
+        // A serializer that leaves out an empty second string.
+        {Invara(Op("authenticate", "<string>T-1</string>")), "T-1", "", K::CompanyFile},
+        {SoapEnv(Op("authenticate", "<ns1:string>T-2</ns1:string><ns1:string>None</ns1:string>", "ns1:")), "T-2", "None",
+         K::NoWork},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        TKvXML doc;
+        doc.Parse(c.answer);
+        const TKvXMLElement* body = SoapBody(doc);
+        ASSERT_NE(body, nullptr);
+        const TKvXMLElement* result = OperationResult(*body, "authenticate");
+        ASSERT_NE(result, nullptr);
+        TAuthenticateResult r = ReadAuthenticateResult(*result);
+        EXPECT_EQ(r.Ticket, c.ticket);
+        EXPECT_EQ(r.CompanyFile, c.file);
+        EXPECT_EQ(r.Kind, c.kind);
     }
 }

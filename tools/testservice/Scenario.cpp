@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace dm {
@@ -167,6 +169,32 @@ TFault FaultFromJson(const json& j) {
     return f;
 }
 
+TQuirks QuirksFromJson(const json& j) {
+    if (!j.is_object()) throw std::runtime_error("\"quirks\" must be an object");
+    static const char* known[] = {"wrapped_results", "envelope_prefix", "operation_prefix",
+                                  "no_work",         "omit_empty_company_file", "empty_request",
+                                  "no_report_error", "chunked", "echo_content_type"};
+    for (auto it = j.begin(); it != j.end(); ++it)
+        if (std::none_of(std::begin(known), std::end(known), [&](const char* k) { return it.key() == k; }))
+            throw std::runtime_error("unknown quirk \"" + it.key() + "\"");
+    TQuirks q;
+    q.wrappedResults = Value(j, "wrapped_results", false);
+    q.envelopePrefix = Text(j, "envelope_prefix", q.envelopePrefix);
+    q.operationPrefix = Text(j, "operation_prefix");
+    q.noWork = Text(j, "no_work");
+    q.omitEmptyCompanyFile = Value(j, "omit_empty_company_file", false);
+    q.emptyRequest = Value(j, "empty_request", false);
+    q.noReportError = Value(j, "no_report_error", false);
+    q.chunked = Value(j, "chunked", false);
+    q.echoContentType = Value(j, "echo_content_type", false);
+    // The prefixes go into the answers as they are.
+    for (const std::string* prefix : {&q.envelopePrefix, &q.operationPrefix})
+        if (prefix->find_first_of(" <>\"':/&") != std::string::npos)
+            throw std::runtime_error("a prefix must be an XML name");
+    if (q.envelopePrefix.empty()) throw std::runtime_error("\"envelope_prefix\" must not be empty");
+    return q;
+}
+
 } // namespace
 
 TScenario ScenarioFromJson(const json& j) {
@@ -180,6 +208,7 @@ TScenario ScenarioFromJson(const json& j) {
         s.update.installerSize = Value(*it, "installer_size", s.update.installerSize);
     }
     for (const auto& f : Array(j, "faults")) s.faults.push_back(FaultFromJson(f));
+    if (auto it = j.find("quirks"); it != j.end() && !it->is_null()) s.quirks = QuirksFromJson(*it);
     return s;
 }
 

@@ -134,10 +134,25 @@ struct TFault {
     int fired = 0;
 };
 
+// How the sync endpoint answers when it plays another server of the same protocol; every
+// switch off is the service's own way.
+struct TQuirks {
+    bool wrappedResults = false;       // scalar results in one child element: <string>, <int>
+    std::string envelopePrefix = "soap";
+    std::string operationPrefix;       // on the operation elements and everything inside them
+    std::string noWork;                // authenticate answers this as the second string
+    bool omitEmptyCompanyFile = false; // authenticateResult without a second string for ""
+    bool emptyRequest = false;         // never 100 percent; an empty request when all is done
+    bool noReportError = false;        // reportError unknown: status 200 and a stack trace
+    bool chunked = false;              // answers sent with chunked transfer encoding
+    bool echoContentType = false;      // the answer's Content-Type is the request's
+};
+
 struct TScenario {
     std::vector<TAccount> accounts;
     TUpdateOffer update;
     std::vector<TFault> faults;
+    TQuirks quirks;
 };
 
 // Throws std::runtime_error (with the reason) when the JSON does not describe a scenario.

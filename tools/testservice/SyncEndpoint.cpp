@@ -22,12 +22,6 @@ TServiceAnswer Fault(int status, const std::string& code, const std::string& mes
     return a;
 }
 
-TServiceAnswer Soap(const std::string& content) {
-    TServiceAnswer a;
-    a.body = SoapAnswer(content);
-    return a;
-}
-
 std::string Element(const std::string& name, const std::string& escapedText) {
     return "<" + name + ">" + escapedText + "</" + name + ">";
 }
@@ -92,7 +86,34 @@ std::string Join(const std::vector<size_t>& positions) {
 
 } // namespace
 
+std::string TTestService::SoapAnswer(const std::string& bodyContent) const {
+    return dm::SoapAnswer(bodyContent, scenario_.quirks.envelopePrefix);
+}
+
+std::string TTestService::OperationAnswer(const std::string& operation, const std::string& resultContent,
+                                          const std::string& more) const {
+    const std::string& prefix = scenario_.quirks.operationPrefix;
+    const std::string p = prefix.empty() ? std::string() : prefix + ":";
+    const std::string ns = prefix.empty() ? " xmlns=\"" + kQbwcNs + "\"" : " xmlns:" + prefix + "=\"" + kQbwcNs + "\"";
+    return "<" + p + operation + "Response" + ns + "><" + p + operation + "Result>" + resultContent + "</" + p +
+           operation + "Result>" + more + "</" + p + operation + "Response>";
+}
+
+std::string TTestService::Scalar(const std::string& type, const std::string& escapedText) const {
+    if (!scenario_.quirks.wrappedResults) return escapedText;
+    const std::string& prefix = scenario_.quirks.operationPrefix;
+    return Element(prefix.empty() ? type : prefix + ":" + type, escapedText);
+}
+
 TServiceAnswer TTestService::SyncEndpoint(TServiceRequest& request) {
+    TServiceAnswer answer = SyncOperation(request);
+    const TQuirks& quirks = scenario_.quirks;
+    answer.chunked = quirks.chunked;
+    if (quirks.echoContentType && !request.contentType.empty()) answer.contentType = request.contentType;
+    return answer;
+}
+
+TServiceAnswer TTestService::SyncOperation(TServiceRequest& request) {
     if (request.method != "POST") {
         TakeFault(request);
         TServiceAnswer a;
@@ -155,8 +176,11 @@ TServiceAnswer TTestService::SyncAuthenticate(TServiceRequest& request, const pu
         return answer;
     }
     auto result = [&](const std::string& ticket, const std::string& path) {
-        return "<authenticateResponse xmlns=\"" + kQbwcNs + "\"><authenticateResult><string>" + XmlText(ticket) +
-               "</string><string>" + XmlText(path) + "</string></authenticateResult></authenticateResponse>";
+        const std::string& prefix = scenario_.quirks.operationPrefix;
+        const std::string string = prefix.empty() ? "string" : prefix + ":string";
+        std::string strings = Element(string, XmlText(ticket));
+        if (!path.empty() || !scenario_.quirks.omitEmptyCompanyFile) strings += Element(string, XmlText(path));
+        return OperationAnswer("authenticate", strings);
     };
     TAccount* account = FindByUser(user);
     if ((fault && fault->nvu) || !account || account->password != password ||
@@ -192,7 +216,9 @@ TServiceAnswer TTestService::SyncAuthenticate(TServiceRequest& request, const pu
         if (!account->payments[i].pushed) session.plan.push_back({TStepKind::Payment, {}, i});
     session.plan.push_back({TStepKind::Company});
 
-    std::string path = fault && fault->companyFile ? *fault->companyFile : account->companyFile;
+    std::string path = fault && fault->companyFile ? *fault->companyFile
+                       : !scenario_.quirks.noWork.empty() ? scenario_.quirks.noWork
+                                                          : account->companyFile;
     std::string ticket = session.ticket;
     sessions_[ticket] = std::move(session);
     answer.body = SoapAnswer(result(ticket, path));
@@ -254,6 +280,10 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
         message = ApplyChosenInvoices(session, chosen);
     }
     if (!session.outstanding) {
+        if (session.plan.empty() && scenario_.quirks.emptyRequest) {
+            answer.body = SoapAnswer(OperationAnswer("sendRequestXML", Scalar("string", "")));
+            return answer;
+        }
         if (session.plan.empty()) session.plan.push_back({TStepKind::Company});
         TSyncStep step = session.plan.front();
         session.plan.pop_front();
@@ -275,9 +305,8 @@ TServiceAnswer TTestService::SyncSendRequest(TServiceRequest& request, const pug
         }
     }
     nlohmann::json dm = fault && fault->dm.is_object() ? fault->dm : nlohmann::json::object();
-    answer.body = SoapAnswer(DmElement(dm, message) + "<sendRequestXMLResponse xmlns=\"" + kQbwcNs +
-                             "\"><sendRequestXMLResult>" + XmlText(qbxml) +
-                             "</sendRequestXMLResult></sendRequestXMLResponse>");
+    answer.body =
+        SoapAnswer(DmElement(dm, message) + OperationAnswer("sendRequestXML", Scalar("string", XmlText(qbxml))));
     return answer;
 }
 
@@ -411,8 +440,7 @@ TServiceAnswer TTestService::SyncReceiveResponse(TServiceRequest& request, const
         ++session.stepsDone;
     }
     std::string percentage = fault && fault->percentage ? *fault->percentage : std::to_string(Percentage(session));
-    answer.body = SoapAnswer("<receiveResponseXMLResponse xmlns=\"" + kQbwcNs + "\">" +
-                             Element("receiveResponseXMLResult", XmlText(percentage)) + "</receiveResponseXMLResponse>");
+    answer.body = SoapAnswer(OperationAnswer("receiveResponseXML", Scalar("int", XmlText(percentage))));
     return answer;
 }
 
@@ -506,7 +534,8 @@ std::string TTestService::ReadStepResponse(TSyncSession& session, const TSyncSte
 
 int TTestService::Percentage(const TSyncSession& session) const {
     size_t left = session.plan.size() + (session.outstanding ? 1 : 0);
-    if (left == 0) return 100;
+    // A server that learns of the end only when it has nothing left to ask never says 100.
+    if (left == 0) return scenario_.quirks.emptyRequest ? 99 : 100;
     return std::min(99, static_cast<int>(session.stepsDone * 100 / (session.stepsDone + left)));
 }
 
@@ -532,8 +561,7 @@ TServiceAnswer TTestService::SyncClose(TServiceRequest& request, const pugi::xml
         }
         sessions_.erase(found);
     }
-    answer.body = SoapAnswer("<closeConnectionResponse xmlns=\"" + kQbwcNs + "\">" +
-                             Element("closeConnectionResult", XmlText(result)) + smart + "</closeConnectionResponse>");
+    answer.body = SoapAnswer(OperationAnswer("closeConnection", Scalar("string", XmlText(result)), smart));
     return answer;
 }
 
@@ -542,10 +570,17 @@ TServiceAnswer TTestService::SyncReportError(TServiceRequest& request, const pug
     if (found != sessions_.end()) request.account = scenario_.accounts[found->second.account].user;
     TServiceAnswer answer;
     if (TFault* f = TakeFault(request); f && ReplacesAnswer(*f, answer)) return answer;
+    if (scenario_.quirks.noReportError) {
+        // The framework of a server without the operation answers with its error page.
+        answer.contentType = "text/plain; charset=utf-8";
+        answer.body = "Error: no such operation: reportError\n"
+                      "    at Dispatcher.route (/srv/qbws/lib/dispatcher.js:88:13)\n"
+                      "    at Server.handle (/srv/qbws/lib/server.js:41:22)\n";
+        return answer;
+    }
     if (found != sessions_.end()) found->second.errors.push_back(Child(op, "info"));
     errorReports_.push_back({{"kind", "reportError"}, {"ticket", Child(op, "ticket")}, {"info", Child(op, "info")}});
-    answer.body = SoapAnswer("<reportErrorResponse xmlns=\"" + kQbwcNs +
-                             "\"><reportErrorResult>Error recorded.</reportErrorResult></reportErrorResponse>");
+    answer.body = SoapAnswer(OperationAnswer("reportError", Scalar("string", "Error recorded.")));
     return answer;
 }
 
@@ -572,7 +607,9 @@ TServiceAnswer TTestService::AttachmentList(TSyncSession& session, const std::st
         }
         dm += "</attachments>";
     }
-    return Soap(dm + "</dm>");
+    TServiceAnswer answer;
+    answer.body = SoapAnswer(dm + "</dm>");
+    return answer;
 }
 
 } // namespace dm

@@ -63,12 +63,13 @@ std::string TServiceRequest::Header(const std::string& name) const {
     return it == headers.end() ? std::string() : it->second;
 }
 
-std::string SoapAnswer(const std::string& bodyContent) {
+std::string SoapAnswer(const std::string& bodyContent, const std::string& prefix) {
+    const std::string& p = prefix;
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-           "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "<" + p + ":Envelope xmlns:" + p + "=\"http://schemas.xmlsoap.org/soap/envelope/\" "
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><soap:Body>" +
-           bodyContent + "</soap:Body></soap:Envelope>";
+           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><" + p + ":Body>" +
+           bodyContent + "</" + p + ":Body></" + p + ":Envelope>";
 }
 
 std::string SoapFault(const std::string& code, const std::string& message) {
@@ -110,6 +111,18 @@ int TTestService::Start(const std::string& host, int port) {
             // Headers promise a body that never comes: the peer sees the connection break.
             res.set_content_provider(answer.body.size() + 1024, answer.contentType,
                                      [](size_t, size_t, httplib::DataSink&) { return false; });
+            return;
+        }
+        if (answer.chunked) {
+            // Pieces of at most 100 bytes, so that even a short answer comes in several chunks.
+            auto body = std::make_shared<std::string>(std::move(answer.body));
+            res.set_chunked_content_provider(answer.contentType, [body](size_t offset, httplib::DataSink& sink) {
+                if (offset >= body->size()) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(body->data() + offset, std::min<size_t>(100, body->size() - offset));
+            });
             return;
         }
         res.set_content(answer.body, answer.contentType);

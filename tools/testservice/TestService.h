@@ -52,6 +52,7 @@ struct TServiceAnswer {
     std::vector<std::pair<std::string, std::string>> headers;
     int delayMs = 0;
     bool drop = false;
+    bool chunked = false; // sent in pieces with chunked transfer encoding
 };
 
 enum class TStepKind { Customers, Invoices, Review, Payment, Company };
@@ -135,6 +136,13 @@ private:
 
     // Sync SOAP endpoint.
     TServiceAnswer SyncEndpoint(TServiceRequest& request);
+    TServiceAnswer SyncOperation(TServiceRequest& request);
+    // The parts of an answer that the quirks of another server change. The frame hides the
+    // free SoapAnswer inside the service, so that every sync answer takes the quirks' prefix.
+    std::string SoapAnswer(const std::string& bodyContent) const;
+    std::string OperationAnswer(const std::string& operation, const std::string& resultContent,
+                                const std::string& more = {}) const;
+    std::string Scalar(const std::string& type, const std::string& escapedText) const;
     TServiceAnswer SyncAuthenticate(TServiceRequest& request, const pugi::xml_node& body, const pugi::xml_node& op);
     TServiceAnswer SyncSendRequest(TServiceRequest& request, const pugi::xml_node& op);
     TServiceAnswer SyncReceiveResponse(TServiceRequest& request, const pugi::xml_node& op);
@@ -197,7 +205,7 @@ private:
 };
 
 // The SOAP answer frame around the content of soap:Body.
-std::string SoapAnswer(const std::string& bodyContent);
+std::string SoapAnswer(const std::string& bodyContent, const std::string& prefix = "soap");
 std::string SoapFault(const std::string& code, const std::string& message);
 // A valid one-page PDF showing the lines (invoice documents of the control panel).
 std::string MakePdf(const std::vector<std::string>& lines);
