@@ -190,18 +190,24 @@ double ParseAmount(std::string_view text) {
     return value;
 }
 
-namespace {
+void AppendHex(std::string& out, std::string_view bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    const size_t at = out.size();
+    out.resize(at + bytes.size() * 2);
+    char* p = out.data() + at;
+    for (unsigned char b : bytes) {
+        *p++ = digits[b >> 4];
+        *p++ = digits[b & 15];
+    }
+}
 
 std::string ToHex(std::string_view bytes) {
-    static const char digits[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
+    AppendHex(out, bytes);
     return out;
 }
+
+namespace {
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

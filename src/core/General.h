@@ -35,6 +35,10 @@ std::string PadLeft(std::string_view text, size_t width, char fill);
 // Keeps only digits and "." and converts; 0 when nothing converts.
 double ParseAmount(std::string_view text);
 
+// Two upper-case hexadecimal digits per byte.
+std::string ToHex(std::string_view bytes);
+void AppendHex(std::string& out, std::string_view bytes);
+
 // The keyless, reversible password encoding of the settings file ("abc" <-> "313631-373138").
 std::string SwapDigitsLetters(std::string_view text);
 std::string EncodeToken(std::string_view password);

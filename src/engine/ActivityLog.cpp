@@ -15,9 +15,6 @@
 
 namespace dm {
 
-const char* const LogSessionBeginMarker = "## ---------- BEGIN SESSION ---------- ";
-const char* const LogSessionEndMarker = "## ---------- END SESSION ---------- ";
-
 TActivityLog::TActivityLog(std::string storageFolder, const bool& noLogs, Clock clock)
     : folder_(std::move(storageFolder)), noLogs_(noLogs), clock_(std::move(clock)) {}
 
@@ -59,14 +56,12 @@ void TActivityLog::BeginLogSession(std::string_view billerId) {
     fd_ = ::open(current.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "open " + current);
 
-    std::string line = LogSessionBeginMarker + Timestamp();
-    if (!billerId.empty()) line += " # " + std::string(billerId);
-    Write(line + "\r\n");
+    Write(LogBeginLine(Timestamp(), billerId));
 }
 
 void TActivityLog::LogLine(std::string_view message, std::string_view details) {
     if (fd_ < 0) return;
-    Write("## " + Timestamp() + " # " + std::string(TrimBlanks(message)) + "\r\n");
+    Write(LogEventLine(Timestamp(), message));
     // Details can be a whole message of many megabytes: written as they are, not copied.
     if (!details.empty()) {
         Write(details);
@@ -78,7 +73,7 @@ void TActivityLog::EndLogSession(bool failed) {
     if (fd_ < 0) return;
     if (!failed) {
         try {
-            Write(LogSessionEndMarker + Timestamp() + "\r\n");
+            Write(LogEndLine(Timestamp()));
         } catch (...) {
             Close();
             throw;

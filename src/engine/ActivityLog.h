@@ -4,6 +4,8 @@
 // log_N.txt when it has reached 1 MiB at the start of a session. The log viewer parses these
 // exact line forms.
 
+#include "engine/LogFormat.h"
+
 #include <QDateTime>
 
 #include <cstdint>
@@ -14,8 +16,6 @@
 namespace dm {
 
 constexpr std::int64_t LogRotationSize = 1048576;
-extern const char* const LogSessionBeginMarker; // 39 characters, with its final space
-extern const char* const LogSessionEndMarker;   // 37 characters
 
 class TActivityLog {
 public:

@@ -89,6 +89,8 @@ public:
     void BeginLogSession(const std::string& billerId);
     void LogLine(const std::string& message, const std::string& details = {});
     void EndLogSession(bool failed);
+    // A session is writing "log.txt" now.
+    bool LogSessionOpen() const { return log_.IsOpen(); }
 
     // A notification fragment: its command is run, the rest shown when there is any and show
     // is set.
