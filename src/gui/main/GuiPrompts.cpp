@@ -2,6 +2,7 @@
 
 #include "engine/AppState.h"
 #include "gui/dialogs/HtmlWindow.h"
+#include "gui/dialogs/QBFileNotFound.h"
 #include "gui/main/GuiText.h"
 #include "gui/panel/AuthFailed.h"
 #include "gui/sync/UnableConfirm.h"
@@ -76,9 +77,18 @@ std::optional<TCredentials> TGuiPrompts::AskCredentials(const std::string& busin
                         EngineText(dialog.txtPassword->text(), current.Password)};
 }
 
-// The company-file-not-found dialog comes with its own window later; until then the choice that
-// changes nothing, and the strip already says that the file was not found.
-TFileNotFoundChoice TGuiPrompts::AskCompanyFileNotFound(const std::string&, const std::string&, const std::string&) {
+bool TGuiPrompts::AskOkCancel(const std::string& question) {
+    return Box(Owner, QMessageBox::Question, question, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+TFileNotFoundChoice TGuiPrompts::AskCompanyFileNotFound(const std::string& path, const std::string& businessName,
+                                                       const std::string& billerId) {
+    TQBFileNotFound dialog(*this, Owner);
+    dialog.ShowFileNotFound(path, businessName, billerId);
+    // The order in which the choices are tested, should more than one be set.
+    if (dialog.ChoseDisable) return TFileNotFoundChoice::Disable;
+    if (dialog.ChoseRemove) return TFileNotFoundChoice::Remove;
+    if (dialog.ChoseLink) return TFileNotFoundChoice::Link;
     return TFileNotFoundChoice::None;
 }
 

@@ -19,6 +19,8 @@ public:
     void ShowError(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     TAnswer AskYesNoCancel(const std::string& question) override;
+    // A confirmation with OK and Cancel; true for OK.
+    bool AskOkCancel(const std::string& question);
     std::optional<std::string> AskPassword(const std::string& businessName, const std::string& billerId,
                                            const std::string& userName) override;
     std::optional<TCredentials> AskCredentials(const std::string& businessName, const TCredentials& current) override;

@@ -5,7 +5,10 @@
 #include "engine/MainEngine.h"
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
+#include "engine/ViewLog.h"
 #include "gui/dialogs/OptionsView.h"
+#include "gui/dialogs/SearchBillers.h"
+#include "gui/dialogs/ViewLogView.h"
 #include "gui/main/GuiText.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/UpdateBar.h"
@@ -173,8 +176,9 @@ void TMain::BuildMenus() {
     mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
     mnuExit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     connect(mnuExit, &QAction::triggered, this, &TMain::Exit);
-    // Their windows (the wizard, the log viewer, the search) come later.
-    for (QAction* action : {mnuAddBiller, mnuViewLog, mnuSearchBillers}) action->setEnabled(false);
+    mnuAddBiller->setEnabled(false); // the wizard comes later
+    connect(mnuViewLog, &QAction::triggered, this, &TMain::mnuViewLogClick);
+    connect(mnuSearchBillers, &QAction::triggered, this, &TMain::btnSearchBillersClick);
     mnuOptions->setVisible(!app_.HostedMode);
     connect(mnuOptions, &QAction::triggered, this, [this] { ShowOptions(false); });
     connect(mnuFile, &QMenu::aboutToShow, this,
@@ -205,16 +209,12 @@ void TMain::BuildBillerBar(QWidget* client) {
     lbxBillers->setFont(PixelFont(12, true));
     lbxBillers->setGeometry(4, 3, 280, 22);
     connect(lbxBillers, &QComboBox::currentTextChanged, lbxBillers, &QWidget::setToolTip);
-    connect(lbxBillers, &QComboBox::activated, this, [this](int index) {
-        auto* page = qobject_cast<QWidget*>(lbxBillers->itemData(index).value<QObject*>());
-        if (page) PageControl1->setCurrentWidget(page);
-        PageChange();
-    });
+    connect(lbxBillers, &QComboBox::activated, this, &TMain::lbxBillersChange);
 
     btnSearchBillers = new QPushButton(QStringLiteral("Search"), pnlBillers);
     btnSearchBillers->setObjectName(QStringLiteral("btnSearchBillers"));
     btnSearchBillers->setGeometry(290, 2, 70, 24);
-    btnSearchBillers->setEnabled(false); // the biller search comes later
+    connect(btnSearchBillers, &QPushButton::clicked, this, &TMain::btnSearchBillersClick);
 
     btnSyncAllBillers = new QPushButton(QStringLiteral("Sync All Billers"), pnlBillers);
     btnSyncAllBillers->setObjectName(QStringLiteral("btnSyncAllBillers"));
@@ -227,6 +227,34 @@ void TMain::BuildBillerBar(QWidget* client) {
     lblSyncAll->setFont(PixelFont(15, true));
     lblSyncAll->setGeometry(8, 4, 600, 20);
     lblSyncAll->hide();
+}
+
+void TMain::lbxBillersChange(int index) {
+    auto* page = qobject_cast<QWidget*>(lbxBillers->itemData(index).value<QObject*>());
+    if (page) PageControl1->setCurrentWidget(page);
+    PageChange();
+}
+
+void TMain::btnSearchBillersClick() {
+    TSearchBillers search(*lbxBillers, this);
+    if (search.exec() != QDialog::Accepted) return;
+    QObject* page = search.SelectedPage();
+    if (!page) return;
+    for (int i = 0; i < lbxBillers->count(); ++i) {
+        if (lbxBillers->itemData(i).value<QObject*>() == page) {
+            lbxBillers->setCurrentIndex(i);
+            lbxBillersChange(i);
+            return;
+        }
+    }
+}
+
+void TMain::mnuViewLogClick() {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    TViewLog log(app_.StorageFolder, app_.BusinessUrl, prompts_, [this] { return engine_.LogSessionOpen(); });
+    TViewLogView view(log, this);
+    QGuiApplication::restoreOverrideCursor();
+    view.exec();
 }
 
 const TMain::TBillerPage* TMain::Find(const TSync* frame) const {

@@ -94,6 +94,12 @@ public:
     // billerView (a biller's Options button, -options): with several billers it opens on the
     // Billers tab with the active tab's biller.
     void ShowOptions(bool billerView);
+    // Choosing an entry of the biller list shows its biller's page.
+    void lbxBillersChange(int index);
+    // The biller search, from the bar's button and F3.
+    void btnSearchBillersClick();
+    // The log viewer, modal.
+    void mnuViewLogClick();
 
     // The update bar: shown once a newer version is announced, gone after "Skip Update".
     void ShowUpdateBar();
