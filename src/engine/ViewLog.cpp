@@ -103,8 +103,10 @@ void TViewLog::Slice() {
     std::unique_ptr<TSlicedJob> job = std::move(job_);
     TFinish finish = std::move(finish_);
     // The next step (sessions, then events, then a detail) may start the next job from here.
+    ++finishing_;
     if (finish) finish(*job);
-    if (!job_) emit idle();
+    --finishing_;
+    if (!job_ && finishing_ == 0) emit idle();
 }
 
 void TViewLog::FormCreate() {

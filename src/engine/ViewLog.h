@@ -104,6 +104,7 @@ private:
     std::vector<std::string> foundAtOpening_;
     std::unique_ptr<TSlicedJob> job_;
     TFinish finish_;
+    int finishing_ = 0; // the steps that follow a read run inside one another
     QTimer tmrSlice;
 };
 

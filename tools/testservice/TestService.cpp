@@ -128,7 +128,20 @@ int TTestService::Start(const std::string& host, int port) {
         res.set_content(answer.body, answer.contentType);
     };
     http.Get(".*", handler);
-    http.Post(".*", handler);
+    // Bodies are read whole here: the library's own form parsing refuses forms above 8 KB, and
+    // the agent posts larger ones (a log session for support). The service parses forms itself.
+    http.Post(".*", [handler](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
+        if (req.is_multipart_form_data()) {
+            res.status = 415; // nothing the agent sends is multipart
+            return;
+        }
+        httplib::Request whole = req;
+        read([&whole](const char* data, size_t size) {
+            whole.body.append(data, size);
+            return true;
+        });
+        handler(whole, res);
+    });
     int bound = port == 0 ? http.bind_to_any_port(host) : (http.bind_to_port(host, port) ? port : -1);
     if (bound < 0) return -1;
     port_ = bound;

@@ -178,11 +178,15 @@ TViewLogView::TViewLogView(TViewLog& log, QWidget* parent) : QDialog(parent), lo
     left->setSpacing(2);
     left->addWidget(new QLabel(QStringLiteral("Sessions:"), this));
     lbxSessions = List(this, "lbxSessions");
-    lbxSessions->setFixedWidth(209);
+    // 209 pixels, or what the longest label needs in the desktop's font.
+    const QFontMetrics labels(lbxSessions->font());
+    const int sessionsWidth =
+        std::max(209, labels.height() + 10 + labels.horizontalAdvance(QStringLiteral("0000 on 12/30/2026 at 12:59:59 PM")));
+    lbxSessions->setFixedWidth(sessionsWidth);
     left->addWidget(lbxSessions, 1);
     prgReading = new QProgressBar(this);
     prgReading->setObjectName(QStringLiteral("prgReading"));
-    prgReading->setFixedWidth(209);
+    prgReading->setFixedWidth(sessionsWidth);
     prgReading->setRange(0, 100);
     prgReading->setFormat(QStringLiteral("Reading the log... %p%"));
     prgReading->hide();
