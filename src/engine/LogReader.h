@@ -96,6 +96,7 @@ private:
     void Close();
     int from_ = -1, to_ = -1;
     std::int64_t size_ = 0, copied_ = 0;
+    bool kernelCopy_ = true;
     std::string buffer_;
 };
 
