@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 namespace dm {
@@ -88,8 +89,12 @@ int TTestService::Start(const std::string& host, int port) {
     http.set_tcp_nodelay(true);
     http.set_read_timeout(30);
     http.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        // Posts are read by their handler, so their size is the announced one.
+        const size_t in = req.body.empty() && req.has_header("Content-Length")
+                              ? std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10)
+                              : req.body.size();
         std::fprintf(stderr, "%s %s -> %d (%zu bytes in, %zu out)\n", req.method.c_str(), req.target.c_str(),
-                     res.status, req.body.size(), res.body.size());
+                     res.status, in, res.body.size());
     });
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         TServiceRequest r;
