@@ -314,8 +314,9 @@ TEST(MainWindow, MenusFollowTheVariantAndTheOptions) {
             EXPECT_EQ(w.StatusPanel->width(), 300);
         }
         // The windows behind these come later: present, but nothing pretends to open them.
-        for (QAction* a : {w.mnuAddBiller, w.mnuViewLog, w.mnuSearchBillers, w.mnuAbout})
-            EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        for (QAction* a : {w.mnuAddBiller, w.mnuAbout}) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        EXPECT_EQ(w.mnuViewLog->isEnabled(), !c.hosted && !c.noLogs);
+        EXPECT_FALSE(w.mnuSearchBillers->isEnabled()) << "hidden with one biller, F3 included";
         EXPECT_TRUE(w.mnuExit->isEnabled());
         EXPECT_EQ(w.mnuOptions->isEnabled(), !c.hosted); // a hidden action is disabled as well
         EXPECT_EQ(w.mnuAddBiller->shortcut(), QKeySequence(QStringLiteral("Ctrl+A")));
