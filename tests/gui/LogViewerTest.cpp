@@ -11,6 +11,9 @@
 #include "GuiSupport.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QProgressBar>
 #include <QComboBox>
 #include <QListView>
 #include <QMenu>
@@ -164,6 +167,9 @@ TEST(LogViewer, SendSessionReachesSupportByteForByte) {
     v.btnSendSession->click();
     EXPECT_FALSE(v.btnSendSession->isEnabled());
     EXPECT_FALSE(v.btnClose->isEnabled());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&v, &escape);
+    EXPECT_TRUE(v.isVisible()) << "Escape is the disabled Close button's key";
     ASSERT_TRUE(dmtest::WaitUntil([&] { return v.btnSendSession->isEnabled(); }));
     EXPECT_TRUE(v.btnClose->isEnabled());
     EXPECT_EQ(f.prompts.messages.back(), SessionSentMessage);
@@ -240,4 +246,34 @@ TEST(LogViewer, FileMenuOpensItUnlessNoLogs) {
     f.engine->Options.NoLogs = false;
     emit w.mnuFile->aboutToShow();
     EXPECT_TRUE(w.mnuViewLog->isVisible());
+}
+
+TEST(LogViewer, LargeLogShowsItsProgress) {
+    TWindowFixture f(json::array());
+    std::string log;
+    const std::string detail(4000, 'd');
+    for (int s = 0; s < 200; ++s) {
+        log += LogBeginLine("5/1/2024 9:30:00 AM", std::to_string(s));
+        for (int e = 0; e < 10; ++e) log += LogEventLine("5/1/2024 9:30:01 AM", "Event") + detail + "\r\n";
+        log += LogEndLine("5/1/2024 9:31:00 AM");
+    }
+    dmtest::WriteFileBytes(fs::path(f.app.StorageFolder) / "log.txt", log);
+    TViewLog viewer(f.app.StorageFolder, f.app.BusinessUrl, f.prompts);
+    viewer.SliceBytes = 256 * 1024;
+    viewer.SliceMilliseconds = 0;
+    TViewLogView v(viewer);
+    v.show();
+    EXPECT_TRUE(viewer.Busy());
+    EXPECT_TRUE(v.prgReading->isVisible());
+    EXPECT_EQ(v.cursor().shape(), Qt::WaitCursor);
+    bool progressed = false;
+    ASSERT_TRUE(dmtest::WaitUntil([&] {
+        progressed = progressed || v.prgReading->value() > 0;
+        return !viewer.Busy();
+    }));
+    EXPECT_TRUE(progressed);
+    EXPECT_FALSE(v.prgReading->isVisible());
+    EXPECT_EQ(v.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(v.lbxSessions->model()->rowCount(), 200);
+    EXPECT_EQ(v.lbxEvents->model()->rowCount(), 10);
 }
