@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <functional>
 #include <vector>
 
@@ -43,11 +44,31 @@ public:
     void ShowServicePopup(const TPopupSpec& popup) override {
         std::printf("window from the service: %s\n", popup.Url.c_str());
     }
-    TReviewResult ReviewUnsentInvoices(TUnsentInvoiceFiles& files, bool) override {
-        std::printf("review: %d new invoice%s in QuickBooks - none chosen, nothing sent\n", files.RowCount(),
-                    files.RowCount() == 1 ? "" : "s");
-        return {}; // as the review's Cancel button: nothing ticked, the session goes on
+    TReviewResult ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool) override {
+        const int rows = files.RowCount();
+        if (!SendNew) {
+            std::printf("review: %d new invoice%s in QuickBooks - none chosen, nothing sent\n", rows, Plural(rows));
+            return {}; // as the review's Cancel button: nothing ticked, the session goes on
+        }
+        // -sendnew is the user's own choice on the command line: every new invoice goes, with
+        // e-mails only when -emails says so too.
+        for (int row = 0; row < rows; ++row) {
+            UnsentInvoiceRecord r = files.readRecordAtRow(row);
+            if (!r.checked) {
+                r.checked = true;
+                files.storeRecord(r);
+            }
+        }
+        Chosen[&frame] += rows;
+        std::printf("review: %d new invoice%s in QuickBooks - all chosen, sent %s\n", rows, Plural(rows),
+                    Emails ? "with e-mails" : "without e-mails");
+        return {false, !Emails};
     }
+
+    bool SendNew = false; // -sendnew
+    bool Emails = false;  // -emails
+    std::map<const TSync*, int> Chosen;
+    static const char* Plural(int n) { return n == 1 ? "" : "s"; }
 };
 
 } // namespace
@@ -65,6 +86,8 @@ int RunHeadless(TAppState& state) {
     bool syncAll = false;
     for (const std::string& arg : state.Arguments) {
         if (EqualsNoCase(arg, "-syncall")) syncAll = true;
+        else if (EqualsNoCase(arg, "-sendnew")) prompts.SendNew = true;
+        else if (EqualsNoCase(arg, "-emails")) prompts.Emails = true;
         else if (arg.size() > 6 && EqualsNoCase(std::string_view(arg).substr(0, 6), "-sync=")) only = arg.substr(6);
     }
 
@@ -150,6 +173,11 @@ int RunHeadless(TAppState& state) {
             ++failures;
         } else if (frame->CloseReceived) {
             line += "synchronised";
+            if (prompts.SendNew) {
+                const int sent = prompts.Chosen[frame];
+                line += ", " + std::to_string(sent) + " new invoice" + THeadlessPrompts::Plural(sent) + " sent" +
+                        (sent > 0 ? (prompts.Emails ? " with e-mails" : " without e-mails") : "");
+            }
         } else {
             line += "not synchronised";
             ++failures;

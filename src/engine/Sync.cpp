@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "core/KvXml.h"
+#include "engine/BillerRequest.h"
 #include "engine/MainEngine.h"
 #include "engine/SyncMessages.h"
 #include "engine/UnsentInvoices.h"
@@ -539,7 +540,7 @@ void TSync::ReviewUnsentInvoices(const TKvXMLElement& unsent, bool allowAttachme
     try {
         TUnsentInvoiceFiles files(main_.App.StorageFolder);
         if (files.Write(unsent) > 0) {
-            TReviewResult result = main_.Prompts.ReviewUnsentInvoices(files, allowAttachments);
+            TReviewResult result = main_.Prompts.ReviewUnsentInvoices(*this, files, allowAttachments);
             if (Gone()) return;
             if (result.Closed) {
                 StatusDetail = "Canceling...";
@@ -559,6 +560,17 @@ void TSync::ReviewUnsentInvoices(const TKvXMLElement& unsent, bool allowAttachme
         return;
     }
     PreviewInvoices = false;
+}
+
+std::int32_t TSync::RequestInvoiceAttachments(const std::string& invoiceId, TWebResponseEvent handler,
+                                              TWebOwnerRef owner) {
+    return WebPostXml(main_.App.SyncServiceUrl, AttachmentListEnvelope(ServerTicket, invoiceId), std::move(handler),
+                      std::move(owner));
+}
+
+std::int32_t TSync::PostBillerRequest(const std::string& operation, TWebResponseEvent handler, TWebOwnerRef owner) {
+    return WebPostXml(main_.App.ServiceUrl, BillerRequestEnvelope(Biller.id, Biller.password, operation),
+                      std::move(handler), std::move(owner));
 }
 
 void TSync::SendReportError() {

@@ -125,6 +125,13 @@ public:
     void AsyncWebResponse(std::int32_t requestId, WebStatus status, const std::string& text, std::int32_t value);
     void SendServerErrorReport(const std::string& serverResponse, const std::string& location);
 
+    // For the review of new invoices, while the session waits for it: the files attached to
+    // one invoice, asked over this session's sync channel, and a biller request (one operation
+    // element) to the biller endpoint with this biller's id and password.
+    std::int32_t RequestInvoiceAttachments(const std::string& invoiceId, TWebResponseEvent handler, TWebOwnerRef owner);
+    std::int32_t PostBillerRequest(const std::string& operation, TWebResponseEvent handler, TWebOwnerRef owner);
+    TMainEngine& Engine() const { return main_; }
+
     // The frame name, "sync" + the main window's counter.
     std::string FrameName;
     // True while a call of this frame is on the stack (a prompt may be open inside it).

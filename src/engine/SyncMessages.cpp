@@ -89,6 +89,11 @@ std::string ReportErrorEnvelope(const std::string& ticket, const std::string& qb
     return Envelope(Operation("reportError", Element("ticket", ticket) + Element("info", HtmlEscape(qbErrorMessage))));
 }
 
+std::string AttachmentListEnvelope(const std::string& ticket, const std::string& invoiceId) {
+    return Envelope(Operation("sendRequestXML",
+                              Element("ticket", ticket) + Element("getInvoiceAttachments", HtmlEscape(invoiceId))));
+}
+
 std::string MaskPassword(const std::string& envelope) {
     const std::string open = "</strUserName><strPassword>";
     size_t at = envelope.find(open);

@@ -40,6 +40,8 @@ std::string ChosenInvoicesEnvelope(const std::string& ticket, const std::string&
 std::string ReceiveResponseEnvelope(const std::string& ticket, const std::string& qbxmlResponse);
 std::string CloseConnectionEnvelope(const std::string& ticket);
 std::string ReportErrorEnvelope(const std::string& ticket, const std::string& qbErrorMessage);
+// The files attached to one invoice under review, asked for within the running session.
+std::string AttachmentListEnvelope(const std::string& ticket, const std::string& invoiceId);
 
 // The authenticate envelope as it may be logged: the password replaced by eight asterisks.
 std::string MaskPassword(const std::string& envelope);

@@ -28,6 +28,7 @@ enum class TFileNotFoundChoice {
 
 enum class TAnswer { Yes, No, Cancel };
 
+class TSync;
 class TUnsentInvoiceFiles;
 
 struct TReviewResult {
@@ -66,8 +67,10 @@ public:
     // A page of our own (the summary of an all-biller run) in a modal window.
     virtual void ShowHtml(const std::string& caption, const std::string& html) {}
     // The review of new invoices: the dialog ticks records through the files and returns how
-    // it was closed. The safe answer is that of its Cancel button: nothing ticked, go on.
-    virtual TReviewResult ReviewUnsentInvoices(TUnsentInvoiceFiles& files, bool allowAttachments) {
+    // it was closed. The safe answer is that of its Cancel button: nothing ticked, go on. The
+    // frame's session waits meanwhile; its channel carries the attachment requests. A file
+    // error is thrown on as TUnsentInvoiceError.
+    virtual TReviewResult ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool allowAttachments) {
         return {};
     }
 };

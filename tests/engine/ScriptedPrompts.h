@@ -84,7 +84,7 @@ public:
         notifications.emplace_back(onlyWhenHidden, fragment);
     }
     void ShowHtml(const std::string& caption, const std::string& html) override { pages.emplace_back(caption, html); }
-    dm::TReviewResult ReviewUnsentInvoices(dm::TUnsentInvoiceFiles& files, bool allowAttachments) override {
+    dm::TReviewResult ReviewUnsentInvoices(dm::TSync&, dm::TUnsentInvoiceFiles& files, bool allowAttachments) override {
         ++reviews;
         return review ? review(files, allowAttachments) : dm::TReviewResult{};
     }

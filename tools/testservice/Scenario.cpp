@@ -101,6 +101,8 @@ TAccount AccountFromJson(const json& j) {
     a.delaySendingInvoices = Value(j, "delay_sending_invoices", false);
     a.allowAttachments = Value(j, "allow_attachments", true);
     a.attachmentLimit = Value(j, "attachment_limit", a.attachmentLimit);
+    if (j.contains("remaining_size")) a.reportedRemainingSize = Text(j, "remaining_size");
+    a.omitRemainingSize = Value(j, "omit_remaining_size", false);
     a.companyFile = Text(j, "company_file");
     a.rememberCompanyFile = Value(j, "remember_company_file", true);
     a.customersPerRequest = std::max(1, Value(j, "customers_per_request", 100));

@@ -85,6 +85,10 @@ struct TAccount {
     bool delaySendingInvoices = false;
     bool allowAttachments = true;
     long long attachmentLimit = 5 * 1024 * 1024;
+    // What the attachment list says may still be attached, in place of the true figure (the
+    // limit itself is still enforced), and whether it says it at all.
+    std::optional<std::string> reportedRemainingSize;
+    bool omitRemainingSize = false;
     std::string companyFile;
     bool rememberCompanyFile = true;
     int customersPerRequest = 100;

@@ -597,7 +597,10 @@ TServiceAnswer TTestService::AttachmentList(TSyncSession& session, const std::st
         long long remaining = account.allowAttachments ? std::max(0LL, account.attachmentLimit - used) : 0;
         dm += "<invoice>" + Element("number", XmlText(it->number)) + Element("customer", XmlText(it->customer)) +
               Element("total", XmlText(MoneyText(it->amount))) + Element("balance", XmlText(MoneyText(it->balance))) +
-              Element("remainingsize", std::to_string(remaining)) + "</invoice><attachments>";
+              (account.omitRemainingSize
+                   ? std::string()
+                   : Element("remainingsize", XmlText(account.reportedRemainingSize.value_or(std::to_string(remaining))))) +
+              "</invoice><attachments>";
         for (const auto& a : it->attachments) {
             size_t size = a.bytes.size();
             std::string sizeText = size < 1024 ? std::to_string(size) + " bytes" : std::to_string((size + 1023) / 1024) + " KB";

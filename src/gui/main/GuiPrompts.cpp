@@ -3,12 +3,14 @@
 #include "engine/AppState.h"
 #include "gui/dialogs/HtmlWindow.h"
 #include "gui/dialogs/QBFileNotFound.h"
+#include "gui/invoices/UnsentInvoices.h"
 #include "gui/main/GuiText.h"
 #include "gui/panel/AuthFailed.h"
 #include "gui/sync/UnableConfirm.h"
 #include "platform/System.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -100,6 +102,17 @@ void TGuiPrompts::ShowServicePopup(const TPopupSpec& popup) {
 void TGuiPrompts::ShowHtml(const std::string& caption, const std::string& html) {
     THtmlWindow window(GuiText(caption), GuiText(html), Owner);
     window.exec();
+}
+
+TReviewResult TGuiPrompts::ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool allowAttachments) {
+    TUnsentInvoices dialog(frame, files, allowAttachments, Owner);
+    int workArea = 600;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) workArea = screen->availableGeometry().height();
+    dialog.resize(700, ReviewWindowHeight(workArea));
+    CentreOnScreen(dialog);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (!dialog.FileError.empty()) throw TUnsentInvoiceError(dialog.FileError);
+    return {!accepted || dialog.ClosedByBox, dialog.chkDoNotSend->isChecked()};
 }
 
 } // namespace dm

@@ -28,6 +28,7 @@ public:
                                                const std::string& billerId) override;
     void ShowServicePopup(const TPopupSpec& popup) override;
     void ShowHtml(const std::string& caption, const std::string& html) override;
+    TReviewResult ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool allowAttachments) override;
 };
 
 } // namespace dm
