@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QProcess>
+#include <httplib.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -78,4 +79,39 @@ TEST(Headless, ExitCodesTellWhetherEveryBillerSucceeded) {
     EXPECT_EQ(one.output.find("Synchronising biller 1002"), std::string::npos);
     AgentRun unknown = f.Agent({"-sync=42"});
     EXPECT_EQ(unknown.exitCode, 2) << unknown.output;
+}
+
+TEST(Headless, SendNewSendsEveryNewInvoiceWithEmailsOnlyWhenAsked) {
+    struct Case {
+        QStringList args;
+        const char* review;  // what the review step prints
+        const char* summary; // the end of the biller's summary line
+        bool sent, emailed;
+    };
+    const std::vector<Case> cases = {
+        {{"-syncall"}, "review: 5 new invoices in QuickBooks - none chosen, nothing sent", "Demo Co: synchronised\n",
+         false, false},
+        {{"-syncall", "-SendNew"}, "review: 5 new invoices in QuickBooks - all chosen, sent without e-mails",
+         "Demo Co: synchronised, 5 new invoices sent without e-mails\n", true, false},
+        {{"-sync=1001", "-sendnew", "-emails"}, "review: 5 new invoices in QuickBooks - all chosen, sent with e-mails",
+         "Demo Co: synchronised, 5 new invoices sent with e-mails\n", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        HeadlessFixture f;
+        f.Settings(Demo);
+        AgentRun run = f.Agent(c.args);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_NE(run.output.find(c.review), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(std::string("Biller 1001 - ") + c.summary), std::string::npos) << run.output;
+        httplib::Client client("127.0.0.1", f.port);
+        auto state = client.Get("/_test/state");
+        ASSERT_TRUE(state);
+        const json invoices = json::parse(state->body)["accounts"][0]["invoices"];
+        ASSERT_EQ(invoices.size(), 5u);
+        for (const json& inv : invoices) {
+            EXPECT_EQ(inv["sent"].get<bool>(), c.sent) << inv.dump();
+            EXPECT_EQ(inv["emailed"].get<bool>(), c.emailed) << inv.dump();
+        }
+    }
 }

@@ -43,7 +43,9 @@ TSendInvoiceEmails::TSendInvoiceEmails(QWidget* parent) : QDialog(parent) {
     layout->addSpacing(4);
     layout->addWidget(chkDoNotAsk);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    lblText->setFixedWidth(std::max(420, Button1->sizeHint().width()));
+    const int textWidth = std::max(420, Button1->sizeHint().width());
+    lblText->setFixedWidth(textWidth);
+    lblText->setFixedHeight(lblText->heightForWidth(textWidth));
 
     connect(Button1, &QPushButton::clicked, this, [this] { done(Yes); });
     connect(Button2, &QPushButton::clicked, this, [this] { done(No); });

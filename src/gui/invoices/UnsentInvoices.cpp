@@ -75,7 +75,7 @@ TLegendLayout LayOutLegend(const QFontMetrics& fm, int width) {
     l.top = fm.boundingRect(QRect(10, 6, std::max(100, width - 20), 1000), Qt::TextWordWrap, QString::fromLatin1(LegendTop));
     // The legend starts at 65, lower when a large font makes the text above it run longer.
     l.iconsY = std::max(65, l.top.bottom() + 8);
-    const int afterIcons = l.iconsY + h + 2 * l.step + 4;
+    const int afterIcons = l.iconsY + h + 2 * l.step + h + 8;
     l.bottom = fm.boundingRect(QRect(10, afterIcons, std::max(100, width - 20), 1000), Qt::TextWordWrap,
                                QString::fromLatin1(LegendBottom));
     l.height = l.bottom.bottom() + 8;
@@ -183,7 +183,8 @@ TUnsentInvoices::TUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool 
     : QDialog(parent), frame_(frame), files_(files), allowAttachments_(allowAttachments) {
     setObjectName(QStringLiteral("UnsentInvoices"));
     setWindowTitle(QString::fromLatin1(UnsentInvoicesCaption));
-    ApplyFormFont(this);
+    // The form's small type: the legend's lines and the row of controls fit in 700 pixels.
+    setFont(FormFont(8));
     setMinimumWidth(700);
 
     lblBillerName = new QLabel(GuiText(frame.Biller.name), this);
@@ -458,8 +459,9 @@ void TUnsentInvoices::PaintLegend(QPainter& p) {
     };
     int y = l.iconsY;
     p.drawPixmap(20, y, EmailIcon(TEmailIconSet::Normal, 0, dpr));
-    line(y + 2, LegendNoEmail1);
-    line(y + h + 2, LegendNoEmail2);
+    // Its two lines as one paragraph: the break falls where the font needs it.
+    p.drawText(QRect(38, y + 2, area.width() - 40, 2 * h), Qt::TextWordWrap,
+               QString::fromLatin1(LegendNoEmail1) + QString::fromLatin1(LegendNoEmail2));
     y = l.iconsY + h + l.step;
     p.drawPixmap(20, y, EmailIcon(TEmailIconSet::Normal, 1, dpr));
     line(y + 2, LegendNonEnrolled);
