@@ -71,9 +71,9 @@ std::string UnsentInvoicesXml(int n) {
         byAmount += std::to_string((k * 2) % n + (k * 2 >= n ? 1 : 0));
         byBalance += std::to_string((k + n / 2) % n);
     }
-    return "<unsent_invoices><invoices>" + lines + "</invoices><order_customer>" + byCustomer +
+    return "<?xml version=\"1.0\"?><dm><unsent_invoices><invoices>" + lines + "</invoices><order_customer>" + byCustomer +
            "</order_customer><order_amount>" + byAmount + "</order_amount><order_balance>" + byBalance +
-           "</order_balance></unsent_invoices>";
+           "</order_balance></unsent_invoices></dm>";
 }
 
 void Settle() {
@@ -105,7 +105,7 @@ struct TReview {
         {
             dm::TKvXML doc;
             doc.Parse(UnsentInvoicesXml(invoices));
-            files->Write(*doc.Root());
+            if (files->Write(*doc.Root()->FindChild("unsent_invoices")) != invoices) std::abort();
         }
         for (int order = -1; order <= 3; ++order) fileBytes += static_cast<long long>(fs::file_size(files->FileName(order)));
         malloc_trim(0); // what the writing freed is not the dialog's
