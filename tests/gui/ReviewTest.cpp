@@ -8,6 +8,7 @@
 #include "gui/invoices/UnsentInvoices.h"
 #include "gui/main/GuiPrompts.h"
 #include "gui/main/GuiText.h"
+#include "platform/System.h"
 
 #include "EventLoop.h"
 #include "GuiSupport.h"
@@ -600,9 +601,12 @@ TEST(Attachments, RemainingSizeAndFailedRequests) {
             if (!d) return;
         TCloseOnReturn closing{d};
             const int countBefore = f.Record(2).attachmentCount;
-            dmtest::WhenModal([&](QWidget* m) {
+            // 1001 has no files; for the failing request 1003 with its three. A failed request
+            // closes the dialog by itself.
+            const bool failing = !c.faults.empty();
+            if (!failing) dmtest::WhenModal([&](QWidget* m) {
                 TAttach* a = OpenedAttachments(m);
-                if (!a || !a->isVisible()) return; // the failed request closed it
+                if (!a) return;
                 TCloseOnReturn closing{a};
                 ASSERT_TRUE(a->AddPanelShown());
                 QString text;
@@ -627,8 +631,6 @@ TEST(Attachments, RemainingSizeAndFailedRequests) {
                     a->btnOK->click();
                 }
             });
-            // 1001 has no files; for the failing request 1003 with its three.
-            const bool failing = !c.faults.empty();
             ClickRow(d, failing ? 2 : 0, 4);
             if (failing) EXPECT_EQ(f.Record(2).attachmentCount, countBefore);
             else EXPECT_EQ(f.Record(0).attachmentCount, c.attachedAfter);
@@ -637,4 +639,53 @@ TEST(Attachments, RemainingSizeAndFailedRequests) {
         ASSERT_TRUE(f.Sync());
         if (c.faults.empty()) EXPECT_EQ(f.Invoice("5001")["attachments"].size(), static_cast<size_t>(c.attachedAfter));
     }
+}
+
+// The service may give a new file the key of one deleted before: a delete already saved must
+// not go out again with the next save, or it would remove the new file.
+TEST(Attachments, ASavedDeleteIsNotSentAgain) {
+    TReviewFixture f;
+    const std::string pdf = f.Pdf("replacement.pdf", 800);
+    std::string helpOpened;
+    ShellOpener previous = SetShellOpener([&](const std::string& target) { helpOpened = target; });
+    dmtest::WhenModal([&](QWidget* modal) {
+        auto* d = Modal<TUnsentInvoices>(modal);
+        if (!d) return;
+        TCloseOnReturn closing{d};
+        dmtest::WhenModal([&](QWidget* m) {
+            TAttach* a = OpenedAttachments(m);
+            if (!a) return;
+            TCloseOnReturn closing{a};
+            ASSERT_EQ(a->lbxAttachments->rowCount(), 3);
+            a->lbxAttachments->selectRow(2); // photos.pdf, the newest key
+            a->Button1->click();
+            EXPECT_EQ(a->lbxAttachments->selectionModel()->selectedRows().value(0).row(), 1);
+            a->btnAdd->click(); // saves, then the add panel
+            ASSERT_TRUE(dmtest::WaitUntil([a] { return a->AddPanelShown(); }));
+            a->lblHelpClick();
+            a->txtFilename->setText(QString::fromStdString(pdf));
+            a->lbxDisplayMethod->setCurrentIndex(0);
+            a->btnUpload->click();
+            ASSERT_TRUE(dmtest::WaitUntil([a] { return a->ListPanelShown(); }));
+            ASSERT_EQ(a->lbxAttachments->rowCount(), 3);
+            a->lbxAttachments->selectRow(2);
+            a->btnMoveUpClick();
+            a->btnOK->click();
+            EXPECT_TRUE(dmtest::WaitUntil([a] { return !a->isVisible(); }));
+        });
+        ClickRow(d, 2, 4);
+        EXPECT_EQ(f.Record(2).attachmentCount, 3);
+        d->btnCancel->click();
+    });
+    ASSERT_TRUE(f.Sync());
+    SetShellOpener(previous);
+    EXPECT_EQ(helpOpened, f.app.BaseUrl + "merchants/invoice_attach_pdf_info.html");
+    const std::vector<std::string> updates = f.Updates();
+    ASSERT_EQ(updates.size(), 3u); // the delete, the new file, the new order
+    EXPECT_NE(updates[0].find("<internalid>att_5003_3</internalid><delete>1</delete>"), std::string::npos) << updates[0];
+    EXPECT_EQ(updates[2].find("<delete>"), std::string::npos) << updates[2];
+    std::vector<std::string> order;
+    const json attachments = f.Invoice("5003")["attachments"];
+    for (const json& a : attachments) order.push_back(a["filename"]);
+    EXPECT_EQ(order, (std::vector<std::string>{"terms.pdf", "replacement.pdf", "timesheet.pdf"}));
 }
