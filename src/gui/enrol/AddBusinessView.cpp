@@ -150,6 +150,8 @@ TAddBusinessView::TAddBusinessView(TAddBusiness& wizard, const TAppState& app, T
     stepConnectQB->setObjectName(QStringLiteral("stepConnectQB"));
     htmlConnect = HtmlViewer(stepConnectQB, QStringLiteral("htmlConnect"));
     htmlConnect->setGeometry(0, 0, ClientWidth, PageHeight);
+    // The page asks for 20-pixel margins with body attributes the light viewer does not read.
+    htmlConnect->document()->setDocumentMargin(20);
 
     // 4: the QuickBooks check.
     stepConfirmQB = new QWidget;
@@ -158,6 +160,7 @@ TAddBusinessView::TAddBusinessView(TAddBusiness& wizard, const TAppState& app, T
     aniConfirmQB = Busy(stepConfirmQB, 48);
     htmlQbError = HtmlViewer(stepConfirmQB, QStringLiteral("htmlQbError"));
     htmlQbError->setGeometry(0, 72, ClientWidth, PageHeight - 72);
+    htmlQbError->document()->setDocumentMargin(12);
     htmlQbError->hide();
 
     // 5: done.
