@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "core/KvXml.h"
+#include "engine/AddBusiness.h"
 #include "engine/MainEngine.h"
 #include "engine/Sync.h"
 #include "engine/UnsentInvoices.h"
@@ -12,6 +13,11 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <iostream>
+#include <optional>
+
+#include <termios.h>
+#include <unistd.h>
 #include <deque>
 #include <map>
 #include <functional>
@@ -71,6 +77,97 @@ public:
     static const char* Plural(int n) { return n == 1 ? "" : "s"; }
 };
 
+// The password comes from standard input, never from the command line where any user of the
+// machine could read it. At a terminal it is typed without being shown.
+std::string ReadPassword() {
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    termios saved{};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        std::fputs("Password: ", stderr);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string password;
+    std::getline(std::cin, password);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return password;
+}
+
+// The Add Biller wizard without a window: the same checks, the same confirmation and the same
+// QuickBooks check, each step printed; the wizard's message and 1 when one fails.
+int AddBillerHeadless(TMainEngine& engine, const TAppState& state) {
+    TAddBusiness wizard(engine);
+    for (const std::string& arg : state.Arguments)
+        if (arg.size() > 6 && EqualsNoCase(std::string_view(arg).substr(0, 6), "-user=")) wizard.UserName = arg.substr(6);
+    wizard.Password = ReadPassword();
+    const TAddBusiness::TLoginCheck check = wizard.CheckLogin();
+    if (!check.Ok()) {
+        for (const std::string& message : check.Messages) std::printf("%s\n", message.c_str());
+        return 1;
+    }
+
+    std::printf("Confirming the account of user %s with Invara\n", wizard.UserName.c_str());
+    std::fflush(stdout);
+    QEventLoop loop;
+    std::optional<TConfirmStep> step;
+    std::string message;
+    QObject::connect(&wizard, &TAddBusiness::confirmed, [&](TConfirmStep s, const std::string& m) {
+        step = s;
+        message = m;
+        loop.quit();
+    });
+    QObject::connect(&wizard, &TAddBusiness::confirmFailed, [&](const std::string& text) {
+        message = text;
+        loop.quit();
+    });
+    wizard.ConfirmAccount();
+    loop.exec();
+    if (!step) {
+        std::printf("%s\n", message.c_str());
+        return 1;
+    }
+    switch (*step) {
+    case TConfirmStep::Back:
+        std::printf("%s\n", OneLine(message.empty() ? "The account was not confirmed." : message).c_str());
+        return 1;
+    case TConfirmStep::Stay:
+        std::printf("The account was not confirmed: Invara gave no answer the wizard knows.\n");
+        return 1;
+    case TConfirmStep::Done:
+        std::printf("Business %s - %s is set up (%s)\n", wizard.BusinessId.c_str(), wizard.BusinessName.c_str(),
+                    wizard.BusinessType.c_str());
+        break;
+    case TConfirmStep::Connect: {
+        std::printf("Business %s - %s found; connecting to QuickBooks\n", wizard.BusinessId.c_str(),
+                    wizard.BusinessName.c_str());
+        std::fflush(stdout);
+        const std::string error = wizard.CheckQuickBooks();
+        if (!error.empty()) {
+            std::printf("Unable to connect to QuickBooks. Please start QuickBooks and open the company file you want "
+                        "to use with Invara, then try again.\nError Message: %s\n",
+                        OneLine(error).c_str());
+            return 1;
+        }
+        std::printf("QuickBooks connection checked\n");
+        if (wizard.SetupWizard)
+            std::printf("The business setup on Invara is not finished: complete it in the control panel\n");
+        break;
+    }
+    }
+    wizard.Finish();
+    TSync* frame = engine.EnrolBiller(wizard, false);
+    if (state.TerminateRequested || !frame) return 1; // the settings file could not be written
+    std::printf("Biller %s - %s added to %s\n", frame->Biller.id.c_str(), frame->Biller.name.c_str(),
+                engine.Settings.Path().c_str());
+    engine.Shutdown();
+    return 0;
+}
+
 } // namespace
 
 int RunHeadless(TAppState& state) {
@@ -81,6 +178,8 @@ int RunHeadless(TAppState& state) {
     if (state.TerminateRequested) return 1;
     engine.LoadSettings(false);
     if (state.TerminateRequested) return 1;
+    for (const std::string& arg : state.Arguments)
+        if (EqualsNoCase(arg, "-addbiller")) return AddBillerHeadless(engine, state);
 
     std::string only;
     bool syncAll = false;

@@ -49,6 +49,7 @@ bool DisplayAvailable() {
 const char* const UsageText =
     "Usage: invara-desktop-manager [SWITCH]...\n"
     "       invara-desktop-manager -headless (-syncall | -sync=ID) [SWITCH]...\n"
+    "       invara-desktop-manager -headless -addbiller -user=NAME [SWITCH]... < password\n"
     "\n"
     "Links QuickBooks company files to the Invara invoicing service. The window opens when a\n"
     "display is there and -headless is not given; otherwise the agent runs headless, prints each\n"
@@ -58,6 +59,8 @@ const char* const UsageText =
     "  -headless              run without a window\n"
     "  -syncall               headless: synchronise every biller in turn\n"
     "  -sync=ID               headless: synchronise the biller with this id\n"
+    "  -addbiller -user=NAME  headless: enrol the account NAME as a new biller; the password\n"
+    "                         is read from standard input\n"
     "  -m                     start in the notification area\n"
     "  -options               open the options, then end\n"
     "  -storage=FOLDER        settings and logs in FOLDER (default ~/.local/share/Invara/)\n"
@@ -71,7 +74,8 @@ const char* const UsageText =
     "  --help                 this text\n"
     "  --version              the version\n"
     "\n"
-    "Headless exit status: 0 every biller ended without errors, 1 one failed, 2 no biller.\n";
+    "Headless exit status: 0 every biller ended without errors, 1 one failed, 2 no biller.\n"
+    "With -addbiller: 0 the biller was added, 1 it was not (the reason is printed).\n";
 
 } // namespace
 

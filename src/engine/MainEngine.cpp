@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "core/KvXml.h"
+#include "engine/AddBusiness.h"
 #include "engine/Notifications.h"
 #include "engine/Schedule.h"
 #include "engine/Sync.h"
@@ -73,6 +74,14 @@ TSync* TMainEngine::AddBiller(const BillerRecord& biller, bool loaded) {
     frame->ListEntry = loaded ? "Biller " + biller.id + " - " + biller.name : biller.name;
     billers_.push_back(frame);
     emit billerAdded(frame);
+    return frame;
+}
+
+TSync* TMainEngine::EnrolBiller(const TAddBusiness& wizard, bool firstSession) {
+    QPointer<TSync> frame = AddBiller(wizard.NewBiller(), false);
+    SaveSettings();
+    // The frame is still confirming its account: the session follows that confirmation.
+    if (frame && firstSession && wizard.StartsFirstSession()) frame->btnSyncNowClick(true);
     return frame;
 }
 

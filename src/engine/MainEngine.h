@@ -22,6 +22,7 @@
 
 namespace dm {
 
+class TAddBusiness;
 class TUserPrompts;
 
 extern const char* const SyncAllQuestion;
@@ -80,6 +81,9 @@ public:
 
     // loaded: read from the settings file (its list entry names the id).
     TSync* AddBiller(const BillerRecord& biller, bool loaded = true);
+    // A biller enrolled through the Add Biller wizard: added (its list entry is its name), saved,
+    // and, with firstSession, its first session asked for unless the wizard says otherwise.
+    TSync* EnrolBiller(const TAddBusiness& wizard, bool firstSession = true);
     // Removes the biller once no call of its frame is running (a dialog may be open in one).
     void RequestRemoveBiller(TSync* frame);
     bool IsUserNameLinked(const std::string& userName) const;

@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "core/KvXml.h"
+#include "engine/AccountConfirmation.h"
 #include "engine/BillerRequest.h"
 #include "engine/MainEngine.h"
 #include "engine/SyncMessages.h"
@@ -651,13 +652,8 @@ void TSync::CloseQuickBooksOnExit() {
 // --- Account confirmation and service updates -------------------------------------------
 
 std::vector<std::string> TSync::ServiceFields(bool confirmation) const {
-    std::vector<std::string> fields;
-    if (confirmation) fields.push_back("startup=1");
-    fields.push_back("un=" + Biller.username);
-    fields.push_back("pw=" + Biller.password);
-    fields.push_back("hosted=" + main_.App.HostedPartner);
-    if (main_.App.TestMode) fields.push_back("DBGSESSID=1");
-    return fields;
+    return ConfirmationFields(confirmation, Biller.username, Biller.password, main_.App.HostedPartner,
+                              main_.App.TestMode);
 }
 
 void TSync::ConfirmAccount() {
@@ -707,16 +703,11 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
     if (status != wsDone) return;
     Confirming = false;
     Confirmed = true;
-    TKvXML doc;
-    doc.Parse(text);
-    const TKvXMLElement* root = doc.Root();
-    // Texts the service escaped are shown and stored as the plain text they stand for; the id
-    // goes back to the service and stays as it came.
-    auto path = [&](const char* p) { return DecodeXmlEntities(root->PathText(std::string("response/") + p)); };
-    if (path("next") == "1") {
-        Biller.name = path("business/name");
-        Biller.id = std::string(root->PathText("response/business/id"));
-        DelaySendingInvoices = path("business/delay_sending_invoices") == "1";
+    const TConfirmationReply reply = ReadConfirmationReply(text);
+    if (reply.Next) {
+        Biller.name = reply.Name;
+        Biller.id = reply.Id;
+        DelaySendingInvoices = reply.DelaySendingInvoices;
         Layout = TButtonLayout::Confirmed;
         Blocked = false;
         Repaint();
@@ -725,11 +716,11 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
             main_.SaveSettings();
         }
         if (SyncAfterConfirm) ReplayDeferredStart();
-    } else if (path("suspended") == "1") {
-        ShowBlocked(TButtonLayout::Suspended, path("message"));
-    } else if (path("deleted") == "1") {
+    } else if (reply.Suspended) {
+        ShowBlocked(TButtonLayout::Suspended, reply.Message);
+    } else if (reply.Deleted) {
         ShowBlocked(TButtonLayout::Canceled, "Your Invara account has been canceled.");
-    } else if (path("back") == "1") {
+    } else if (reply.Back) {
         tmrUnableConfirm.start();
     } else {
         // Not one of the service's answers: say so rather than leave an empty tab, and ask

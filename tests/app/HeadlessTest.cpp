@@ -1,6 +1,7 @@
 // The agent as a program without a display: its exit codes and what it prints.
 
 #include "TestService.h"
+#include "EventLoop.h"
 #include "TestSupport.h"
 
 #include <QProcess>
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <optional>
 
 using nlohmann::json;
 namespace fs = std::filesystem;
@@ -23,10 +25,10 @@ struct AgentRun {
 
 struct HeadlessFixture {
     dmtest::TempDir dir;
-    dm::TTestService service{dm::DemoScenario()};
+    dm::TTestService service;
     int port = service.Start("127.0.0.1", 0);
 
-    HeadlessFixture() {
+    explicit HeadlessFixture(dm::TScenario scenario = dm::DemoScenario()) : service(std::move(scenario)) {
         fs::create_directories(dir.Path() / "store");
         QProcess::execute(QStringLiteral(DM_BIN_DIR "/invara-qbsim"),
                           {"--home", QString::fromStdString((dir.Path() / "qb").string()), "demo"});
@@ -35,7 +37,8 @@ struct HeadlessFixture {
         dmtest::WriteFileBytes(dir.Path() / "store" / "invdesk.xml",
                                "<?xml version=\"1.0\"?><mvt><businesslist>" + businesses + "</businesslist></mvt>");
     }
-    AgentRun Agent(QStringList args) {
+    std::string cmdline; // of the last run with input, NUL-separated
+    AgentRun Agent(QStringList args, const std::optional<std::string>& input = std::nullopt) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("INVARA_QB_HOME", QString::fromStdString((dir.Path() / "qb").string()));
@@ -44,6 +47,15 @@ struct HeadlessFixture {
         args << "-headless" << "-localtest" << QString::fromStdString("-baseurl=http://127.0.0.1:" + std::to_string(port) + "/")
              << QString::fromStdString("-storage=" + dir.Folder() + "store");
         p.start(QStringLiteral(DM_BIN_DIR "/invara-desktop-manager"), args);
+        if (input) {
+            // Whatever the agent reads comes once it is running: its command line is what anyone
+            // on the machine can see, so it is read before the password goes in.
+            p.waitForStarted();
+            dmtest::WaitUntil([] { return false; }, std::chrono::milliseconds(200));
+            cmdline = dmtest::ReadFileBytes("/proc/" + std::to_string(p.processId()) + "/cmdline");
+            p.write(QByteArray::fromStdString(*input));
+            p.closeWriteChannel();
+        }
         p.waitForFinished(60000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll().toStdString()};
     }
@@ -114,4 +126,59 @@ TEST(Headless, SendNewSendsEveryNewInvoiceWithEmailsOnlyWhenAsked) {
             EXPECT_EQ(inv["emailed"].get<bool>(), c.emailed) << inv.dump();
         }
     }
+}
+
+TEST(Headless, AddBillerEnrolsFromStandardInputAndNeverShowsThePassword) {
+    const std::string secret = "Pw-7f3q!secret";
+    HeadlessFixture f(dm::ScenarioFromJson(
+        {{"accounts", json::array({{{"user", "demo"}, {"password", secret}, {"name", "Demo Co"}, {"id", "1001"}}})}}));
+    auto storage = [&] {
+        std::string all;
+        for (const auto& e : fs::directory_iterator(f.dir.Path() / "store")) all += dmtest::ReadFileBytes(e.path());
+        return all;
+    };
+
+    AgentRun wrong = f.Agent({"-addbiller", "-user=demo"}, std::string("nope\n"));
+    EXPECT_EQ(wrong.exitCode, 1) << wrong.output;
+    EXPECT_NE(wrong.output.find("The user name or password you entered is not correct."), std::string::npos)
+        << wrong.output;
+    EXPECT_FALSE(fs::exists(f.dir.Path() / "store" / "invdesk.xml")) << "nothing added, nothing saved";
+
+    AgentRun missing = f.Agent({"-addbiller", "-user=demo"}, std::string(""));
+    EXPECT_EQ(missing.exitCode, 1) << missing.output;
+    EXPECT_NE(missing.output.find("Please enter your user name and password."), std::string::npos) << missing.output;
+
+    QProcess::execute(QStringLiteral(DM_BIN_DIR "/invara-qbsim"),
+                      {"--home", QString::fromStdString((f.dir.Path() / "qb").string()), "quit"});
+    AgentRun noQuickBooks = f.Agent({"-addbiller", "-user=demo"}, secret + "\r\n");
+    EXPECT_EQ(noQuickBooks.exitCode, 1) << noQuickBooks.output;
+    EXPECT_NE(noQuickBooks.output.find("Business 1001 - Demo Co found; connecting to QuickBooks"), std::string::npos)
+        << noQuickBooks.output;
+    EXPECT_NE(noQuickBooks.output.find("Unable to connect to QuickBooks."), std::string::npos) << noQuickBooks.output;
+    EXPECT_NE(noQuickBooks.output.find("Error Message: "), std::string::npos) << noQuickBooks.output;
+    EXPECT_FALSE(fs::exists(f.dir.Path() / "store" / "invdesk.xml"));
+
+    QProcess::execute(QStringLiteral(DM_BIN_DIR "/invara-qbsim"),
+                      {"--home", QString::fromStdString((f.dir.Path() / "qb").string()), "demo"});
+    AgentRun ok = f.Agent({"-addbiller", "-user=demo"}, secret + "\n");
+    EXPECT_EQ(ok.exitCode, 0) << ok.output;
+    EXPECT_NE(ok.output.find("QuickBooks connection checked"), std::string::npos) << ok.output;
+    EXPECT_NE(ok.output.find("Biller 1001 - Demo Co added to "), std::string::npos) << ok.output;
+    EXPECT_NE(f.cmdline.find("-addbiller"), std::string::npos) << "the command line was read";
+    const std::string settings = dmtest::ReadFileBytes(f.dir.Path() / "store" / "invdesk.xml");
+    EXPECT_NE(settings.find("<username>demo</username><token>"), std::string::npos) << settings;
+
+    // A second enrolment of the same user is refused as the wizard refuses it.
+    AgentRun again = f.Agent({"-addbiller", "-user= DEMO "}, secret + "\n");
+    EXPECT_EQ(again.exitCode, 1) << again.output;
+    EXPECT_NE(again.output.find("You already have a business registered"), std::string::npos) << again.output;
+
+    // The new biller synchronises like any other.
+    AgentRun sync = f.Agent({"-sync=1001"});
+    EXPECT_EQ(sync.exitCode, 0) << sync.output;
+
+    for (const AgentRun* run : {&wrong, &noQuickBooks, &ok, &again, &sync})
+        EXPECT_EQ(run->output.find(secret), std::string::npos) << run->output;
+    EXPECT_EQ(f.cmdline.find(secret), std::string::npos);
+    EXPECT_EQ(storage().find(secret), std::string::npos) << "neither the settings nor the log hold it";
 }

@@ -1,6 +1,7 @@
 #include "GuiSupport.h"
 
 #include "EventLoop.h"
+#include "platform/Autostart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -49,6 +50,33 @@ nlohmann::json Account(const std::string& user, const std::string& name, const s
 std::string Business(const std::string& user, const std::string& name, const std::string& id) {
     return "<business><name>" + name + "</name><id>" + id + "</id><username>" + user +
            "</username><password>demo</password></business>";
+}
+
+TXdgFolders::TXdgFolders() : user(dir.Folder() + "config/"), system(dir.Folder() + "xdg/") {
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
+        if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
+    setenv("XDG_CONFIG_HOME", user.c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (dir.Folder() + "other:" + system).c_str(), 1);
+}
+
+TXdgFolders::~TXdgFolders() {
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_CONFIG_DIRS");
+    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+}
+
+std::string TXdgFolders::UserEntry() const { return user + "autostart/" + dm::AutostartFileName; }
+std::string TXdgFolders::SystemEntry() const { return system + "autostart/" + dm::AutostartFileName; }
+
+void TXdgFolders::WriteEntry(const std::string& path, const std::string& text) const {
+    fs::create_directories(fs::path(path).parent_path());
+    WriteFileBytes(path, text);
+}
+
+void TWindowFixture::Qb(const QStringList& args) const {
+    QStringList all{"--home", QString::fromStdString(QbHome())};
+    all << args;
+    EXPECT_EQ(QProcess::execute(QStringLiteral(DM_BIN_DIR "/invara-qbsim"), all), 0) << args.join(' ').toStdString();
 }
 
 TWindowFixture::TWindowFixture(nlohmann::json accounts, nlohmann::json faults) {

@@ -14,12 +14,15 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -36,6 +39,23 @@ void WhenModal(std::function<void(QWidget*)> action);
 nlohmann::json Account(const std::string& user, const std::string& name, const std::string& id);
 // A settings file entry for the account.
 std::string Business(const std::string& user, const std::string& name, const std::string& id);
+
+// Points XDG_CONFIG_HOME and XDG_CONFIG_DIRS into a fresh folder for the life of a test, so
+// that no test touches the autostart entries of the user running it.
+class TXdgFolders {
+public:
+    TXdgFolders();
+    ~TXdgFolders();
+    std::string UserEntry() const;
+    std::string SystemEntry() const;
+    void WriteEntry(const std::string& path, const std::string& text) const;
+
+    TempDir dir;
+    const std::string user, system;
+
+private:
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
 
 struct TWindowFixture {
     TempDir dir;
@@ -56,6 +76,8 @@ struct TWindowFixture {
     bool WaitConfirmed();
     dm::TSync* Biller(size_t index) const { return engine->Billers().at(index); }
     std::string QbHome() const { return dir.Folder() + "qb/"; }
+    // Drives the stand-in's command line, as a user at QuickBooks would.
+    void Qb(const QStringList& args) const;
 };
 
 } // namespace dmtest

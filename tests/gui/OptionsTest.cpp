@@ -33,39 +33,11 @@ using namespace dm;
 using dmtest::Account;
 using dmtest::Business;
 using dmtest::TWindowFixture;
+using dmtest::TXdgFolders;
 using nlohmann::json;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Points XDG_CONFIG_HOME and XDG_CONFIG_DIRS into a fresh folder for the life of a test, so
-// that no test touches the autostart entries of the user running it.
-class TXdgFolders {
-public:
-    TXdgFolders() : user(dir.Folder() + "config/"), system(dir.Folder() + "xdg/") {
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-            if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
-        setenv("XDG_CONFIG_HOME", user.c_str(), 1);
-        setenv("XDG_CONFIG_DIRS", (dir.Folder() + "other:" + system).c_str(), 1);
-    }
-    ~TXdgFolders() {
-        unsetenv("XDG_CONFIG_HOME");
-        unsetenv("XDG_CONFIG_DIRS");
-        for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::string UserEntry() const { return user + "autostart/" + AutostartFileName; }
-    std::string SystemEntry() const { return system + "autostart/" + AutostartFileName; }
-    void WriteEntry(const std::string& path, const std::string& text) const {
-        fs::create_directories(fs::path(path).parent_path());
-        dmtest::WriteFileBytes(path, text);
-    }
-
-    dmtest::TempDir dir;
-    const std::string user, system;
-
-private:
-    std::vector<std::pair<std::string, std::string>> saved_;
-};
 
 std::string EziBusiness(const std::string& user, const std::string& name, const std::string& id) {
     return "<business><type>ezi</type><name>" + name + "</name><id>" + id + "</id><username>" + user +

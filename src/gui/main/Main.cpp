@@ -1,6 +1,7 @@
 #include "gui/main/Main.h"
 
 #include "core/General.h"
+#include "engine/AddBusiness.h"
 #include "engine/AppState.h"
 #include "engine/MainEngine.h"
 #include "engine/Sync.h"
@@ -9,6 +10,7 @@
 #include "gui/dialogs/OptionsView.h"
 #include "gui/dialogs/SearchBillers.h"
 #include "gui/dialogs/ViewLogView.h"
+#include "gui/enrol/AddBusinessView.h"
 #include "gui/main/GuiText.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/UpdateBar.h"
@@ -100,7 +102,8 @@ TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget
     lblNoBiller->setWordWrap(true);
     lblNoBiller->setTextFormat(Qt::PlainText);
     lblNoBiller->setFont(FormFont(11, true));
-    lblNoBiller->setText(QStringLiteral("No biller is set up.\n\nThe settings file %1 lists no business.")
+    lblNoBiller->setText(QStringLiteral("No biller is set up.\n\nChoose File > Add Biller... to link your business.\n\n"
+                                        "The settings file %1 lists no business.")
                              .arg(GuiText(engine.Settings.Path())));
     lblNoBiller->hide();
 
@@ -176,7 +179,7 @@ void TMain::BuildMenus() {
     mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
     mnuExit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     connect(mnuExit, &QAction::triggered, this, &TMain::Exit);
-    mnuAddBiller->setEnabled(false); // the wizard comes later
+    connect(mnuAddBiller, &QAction::triggered, this, &TMain::AddBiller);
     connect(mnuViewLog, &QAction::triggered, this, &TMain::mnuViewLogClick);
     connect(mnuSearchBillers, &QAction::triggered, this, &TMain::btnSearchBillersClick);
     mnuOptions->setVisible(!app_.HostedMode);
@@ -393,6 +396,18 @@ void TMain::PageChange() {
             break;
         }
     }
+}
+
+void TMain::AddBiller() {
+    TAddBusiness wizard(engine_);
+    TAddBusinessView view(wizard, app_, prompts_, this);
+    view.ShowMainWindow = [this] { RestoreFromTray(); };
+    if (view.exec() == QDialog::Accepted) {
+        TSync* frame = engine_.EnrolBiller(wizard);
+        if (QWidget* page = PageOf(frame)) PageControl1->setCurrentWidget(page);
+        PageChange();
+    }
+    UpdateBillerBar();
 }
 
 void TMain::UpdateBillerBar() {

@@ -86,6 +86,10 @@ public:
     QWidget* PageOf(const TSync* frame) const;
     TSync* BillerForPage(const QWidget* page) const;
 
+    // The Add Biller wizard, modal; a biller enrolled in it gets its tab, becomes the current one
+    // and is saved. Also run at start-up when there is no biller.
+    void AddBiller();
+
     void UpdateBillerBar();
     void ApplyLayoutRule();
     void PageChange();

@@ -41,8 +41,15 @@ bool TWindowedProgram::Start() {
         ExitCode = 0;
         return false;
     }
-    // A start without billers runs the Add Biller wizard; that comes later, so the main window
-    // opens instead (it says when no biller is set up).
+    // A first start meets the Add Biller wizard; whoever cancels it ends the program.
+    if (Engine->Billers().empty()) {
+        Window->AddBiller();
+        if (Engine->Billers().empty()) {
+            State.RequestTerminate();
+            ExitCode = 0;
+            return false;
+        }
+    }
     if (!State.StartMinimized) Window->show();
     Window->StartTimers();
     return true;
