@@ -20,6 +20,36 @@ namespace {
 
 const char* Flag(bool on) { return on ? "1" : "0"; }
 
+bool IsBlankText(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > 32) return false;
+    return true;
+}
+
+// What the file's form would change, written as character references in an escaped text:
+// files are CR LF lines, so a lone CR or LF would become a pair, and a text of blanks alone
+// would read back empty.
+std::string ProtectWhitespace(std::string_view escaped) {
+    auto reference = [](char c) { return "&#" + std::to_string(static_cast<unsigned char>(c)) + ";"; };
+    std::string out;
+    if (!escaped.empty() && IsBlankText(escaped) && escaped.find('\0') == std::string_view::npos) {
+        for (char c : escaped) out += reference(c);
+        return out;
+    }
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        const char c = escaped[i];
+        if (c == '\r' && i + 1 < escaped.size() && escaped[i + 1] == '\n') {
+            out += "\r\n";
+            ++i;
+        } else if (c == '\r' || c == '\n') {
+            out += reference(c);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 // The never-synchronised value is written as the zero date of the format the file came from.
 const QDateTime ZeroDate(QDate(1899, 12, 30), QTime(0, 0));
 
@@ -71,7 +101,7 @@ void ReadEscaped(BillerRecord& r, const TKvXMLElement& e) {
 }
 template <std::string BillerRecord::*F>
 std::string WriteEscaped(const BillerRecord& r) {
-    return HtmlEscape(r.*F);
+    return ProtectWhitespace(HtmlEscape(r.*F));
 }
 
 // A token that is not valid hexadecimal gives no password; the account confirmation then
@@ -83,12 +113,16 @@ std::string WriteToken(const BillerRecord& r) { return EncodeToken(r.password); 
 // file holds whole seconds.
 void ReadLastSync(BillerRecord& r, const TKvXMLElement& e) {
     std::optional<QDateTime> when = ParseDateTimeText(e.Text());
-    if (!when || *when == ZeroDate) {
+    if (when) {
+        const QTime t = when->time();
+        when->setTime(QTime(t.hour(), t.minute(), t.second()));
+    }
+    // A time the file's own format cannot hold (a year it cannot write) would change at the
+    // next save: it counts as never synchronised now rather than as another time later.
+    if (!when || *when == ZeroDate || ParseDateTimeText(DateTimeText(*when)) != when) {
         r.lastsync = {};
         return;
     }
-    const QTime t = when->time();
-    when->setTime(QTime(t.hour(), t.minute(), t.second()));
     r.lastsync = *when;
 }
 std::string WriteLastSync(const BillerRecord& r) { return DateTimeText(r.lastsync.isValid() ? r.lastsync : ZeroDate); }
@@ -243,8 +277,9 @@ bool WriteNewPrivateFile(const std::string& path, const std::string& bytes) {
 std::string ReadStoredText(std::string_view stored) { return DecodeXmlEntities(stored); }
 
 std::string StoredText(std::string_view value) {
-    if (value.find('<') == std::string_view::npos && ReadStoredText(value) == value) return std::string(value);
-    return HtmlEscape(value);
+    if (value.find('<') == std::string_view::npos && ReadStoredText(value) == value && ProtectWhitespace(value) == value)
+        return std::string(value);
+    return ProtectWhitespace(HtmlEscape(value));
 }
 
 std::unique_ptr<TKvXML> ParseSettingsText(std::string bytes) {

@@ -460,6 +460,10 @@ TEST(Settings, StoredTextRules) {
         {"R&amp;D", "R&amp;amp;D"},
         {"x > y", "x > y"},
         {"&lt", "&lt"},
+        // The file is CR LF lines, and a text of blanks alone reads back empty.
+        {"a\r\nb", "a\r\nb"},
+        {"a\rb\nc", "a&#13;b&#10;c"},
+        {"  ", "&#32;&#32;"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(StoredText(c.value), c.stored) << c.value;
