@@ -1,12 +1,15 @@
 #include "platform/Autostart.h"
 #include "platform/DateTimeText.h"
 #include "platform/System.h"
+#include "platform/TerminationSignals.h"
 
+#include "EventLoop.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,4 +243,22 @@ TEST(Platform, ShellOpenGoesThroughTheOpener) {
     ShellOpen("http://localhost:8080/securelogin");
     SetShellOpener(previous);
     EXPECT_EQ(opened, (std::vector<std::string>{"http://localhost:8080/securelogin"}));
+}
+
+// The handler only wakes the event loop; the program's end runs there, once, however many
+// signals came before it turned.
+TEST(Platform, TerminationSignalsArriveOnceOnTheEventLoop) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        TTerminationSignals watcher;
+        std::vector<int> received;
+        QObject::connect(&watcher, &TTerminationSignals::received, [&](int s) { received.push_back(s); });
+        std::raise(signal);
+        std::raise(signal);
+        EXPECT_TRUE(received.empty()) << "nothing runs inside the handler";
+        ASSERT_TRUE(dmtest::WaitUntil([&] { return !received.empty(); }));
+        dmtest::WaitUntil([] { return false; }, std::chrono::milliseconds(50));
+        EXPECT_EQ(received, std::vector<int>{signal});
+        EXPECT_EQ(watcher.Received(), signal);
+    }
+    EXPECT_EQ(TTerminationSignals::ExitCode(SIGTERM), 143);
 }
