@@ -24,5 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     dm::TKvXML again;
     again.Parse(xml);
+    // A second text into the same document adds to its tree; the first one's views must hold.
+    again.Parse(text);
+    (void)again.Root()->ToXml();
     return 0;
 }

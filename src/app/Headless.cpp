@@ -7,6 +7,7 @@
 #include "engine/Sync.h"
 #include "engine/UnsentInvoices.h"
 #include "engine/UserPrompts.h"
+#include "platform/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -173,6 +174,8 @@ int AddBillerHeadless(TMainEngine& engine, const TAppState& state) {
 int RunHeadless(TAppState& state) {
     THeadlessPrompts prompts;
     TKvXML::SetMessageHandler([&](const std::string& m) { prompts.ShowMessage(m); });
+    // Watched from the start: a signal that comes before the first loop waits in its pipe.
+    TTerminationSignals terminations;
     TMainEngine engine(state, prompts);
     engine.LoadSettings(true);
     if (state.TerminateRequested) return 1;
@@ -216,6 +219,15 @@ int RunHeadless(TAppState& state) {
     });
     // Local loops: quitting the application's own loop would also shut the transport down.
     QEventLoop loop;
+    // SIGTERM, SIGINT, SIGHUP: the same end as a finished run (settings saved, QuickBooks
+    // sessions ended, the cut session's log closed without its end line).
+    QObject::connect(&terminations, &TTerminationSignals::received, &loop, &QEventLoop::quit);
+    auto interrupted = [&] {
+        std::printf("Stopped by signal %d\n", terminations.Received());
+        std::fflush(stdout);
+        engine.Shutdown();
+        return TTerminationSignals::ExitCode(terminations.Received());
+    };
     QObject::connect(&engine, &TMainEngine::syncAllChanged, [&] {
         if (!engine.SyncAllProgress.empty()) std::printf("%s\n", engine.SyncAllProgress.c_str());
         if (!engine.SyncAllActive) loop.quit();
@@ -237,6 +249,7 @@ int RunHeadless(TAppState& state) {
         if (confirming()) loop.exec();
         for (const QMetaObject::Connection& c : waits) QObject::disconnect(c);
     }
+    if (terminations.Received()) return interrupted();
     for (TSync* frame : engine.Billers()) {
         if (frame->Blocked)
             std::printf("Biller %s - %s: %s\n", frame->Biller.id.c_str(), frame->Biller.name.c_str(),
@@ -250,6 +263,7 @@ int RunHeadless(TAppState& state) {
         // sent that nobody chose.
         QTimer::singleShot(0, [&] { engine.SyncAll(false, true); });
         loop.exec();
+        if (terminations.Received()) return interrupted();
     } else {
         TSync* frame = queue.front();
         current = frame->Biller.name;
@@ -259,6 +273,7 @@ int RunHeadless(TAppState& state) {
         });
         engine.StartWhenFree(frame, {false, false, true, false});
         if (!frame->Blocked) loop.exec();
+        if (terminations.Received()) return interrupted();
     }
 
     int failures = 0;

@@ -48,6 +48,38 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
     out.append(text, start, std::string_view::npos);
 }
 
+namespace {
+
+// Shared by both checks so that they cannot drift apart in strictness.
+bool ScanUtf8(std::string_view text, bool xmlChars) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        unsigned char c = *p;
+        if (c < 0x80) {
+            if (xmlChars && c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            ++p;
+            continue;
+        }
+        int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (extra < 0 || end - p <= extra) return false;
+        std::uint32_t code = c & (0x3F >> extra);
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        static const std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (code < kMin[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsValidUtf8(std::string_view text) { return ScanUtf8(text, false); }
+bool IsXmlText(std::string_view text) { return ScanUtf8(text, true); }
+
 std::string HtmlEscape(std::string_view text) {
     std::string out;
     AppendHtmlEscaped(out, text);

@@ -51,6 +51,12 @@ std::string DecodeToken(std::string_view token);
 // anything else, or a value outside the 32-bit range.
 std::optional<int> ParseInteger(std::string_view text);
 
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
+bool IsValidUtf8(std::string_view text);
+// What XML 1.0 can carry: valid UTF-8 without the control characters it forbids (tab, line
+// feed and carriage return are allowed). QuickBooks refuses anything else.
+bool IsXmlText(std::string_view text);
+
 std::string ToLowerAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // Removes characters with codes 0 to 32 at both ends.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <cstdio>
 #include <fstream>
 #include <new>
@@ -18,10 +17,6 @@ namespace {
 TKvXML::MessageHandler& Handler() {
     static TKvXML::MessageHandler handler;
     return handler;
-}
-
-void ShowMessage(const std::string& message) {
-    if (Handler()) Handler()(message);
 }
 
 bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= 32; }
@@ -325,7 +320,11 @@ void TKvXMLElement::AppendXml(std::string& out) const {
     }
 }
 
-void TKvXML::Parse(std::string text) {
+void TKvXML::Report(const std::string& message) const {
+    if (!Silent && Handler()) Handler()(message);
+}
+
+TKvXML::TParseResult TKvXML::Parse(std::string text) {
     // Step 2 and 3: skip spaces and line breaks, find the declaration, drop it.
     std::string_view view(text);
     size_t lead = 0;
@@ -334,11 +333,11 @@ void TKvXML::Parse(std::string text) {
     std::string_view rest = view.substr(lead);
     if (rest.substr(0, 6) != "<?xml ") {
         size_t decl = rest.find("<?xml");
-        if (decl == std::string_view::npos) return;
+        if (decl == std::string_view::npos) return TParseResult::NoDeclaration;
         rest.remove_prefix(decl);
     }
     size_t declEnd = rest.find('>');
-    if (declEnd == std::string_view::npos) return;
+    if (declEnd == std::string_view::npos) return TParseResult::Malformed;
     rest.remove_prefix(declEnd + 1);
 
     // Phase 1 only checks that the text cuts into tokens; the tree is built in a second pass
@@ -351,29 +350,34 @@ void TKvXML::Parse(std::string text) {
         while ((r = check.Next(token, isTag)) == Tokenizer::Result::Token) {
         }
         if (r == Tokenizer::Result::Error) {
-            ShowMessage(text);
-            return;
+            Report(text);
+            return TParseResult::Malformed;
         }
     }
 
     size_t offset = static_cast<size_t>(rest.data() - view.data());
     size_t size = rest.size();
     inputs_.push_back(std::move(text));
-    Build(inputs_.back().data() + offset, size);
+    return Build(inputs_.back().data() + offset, size) ? TParseResult::Parsed : TParseResult::Unclosed;
 }
 
 // Names are lower-cased in place in the document's copy of the text, so that a parsed name
-// costs neither a copy nor a lookup.
-void TKvXML::Build(char* text, size_t size) {
+// costs neither a copy nor a lookup. True when every element was closed.
+bool TKvXML::Build(char* text, size_t size) {
     struct Frame {
         TKvXMLElement* element;
         std::string_view lowerName;
     };
     Depth = 0;
     std::vector<Frame> stack;
+    // One message per text: a million nested elements must not mean a million message boxes.
+    bool toldDepth = false;
     auto enter = [&](TKvXMLElement* e) {
         ++Depth;
-        if (Depth > 100) ShowMessage("XML parsing recursion too deep.");
+        if (Depth > 100 && !toldDepth) {
+            toldDepth = true;
+            Report("XML parsing recursion too deep.");
+        }
         stack.push_back({e, HasUpper(e->name_) ? Store(ToLowerAscii(e->name_)) : e->name_});
     };
     enter(root_);
@@ -418,6 +422,8 @@ void TKvXML::Build(char* text, size_t size) {
         }
         if (!selfClosing) enter(target);
     }
+    // The root's own frame stays open unless the document element was closed.
+    return stack.size() <= 1;
 }
 
 std::string NormalizeLineEnds(std::string_view text) {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -88,10 +89,19 @@ public:
 
     TKvXMLElement* Root() const { return root_; }
     int Depth = 0;
+    // Nothing of this document reaches the user: for texts whose problems the caller reports
+    // in its own words (or not at all), and for texts that must never be shown (secrets).
+    bool Silent = false;
 
+    enum class TParseResult {
+        Parsed,        // every element was closed
+        Unclosed,      // the text ended inside an element; the open elements were closed
+        NoDeclaration, // no "<?xml": nothing was parsed
+        Malformed,     // text after the last tag, or a tag without its ">": nothing was built
+    };
     // Builds the tree into Root; never throws. The text is kept by the document, whose
-    // element names and texts point into it.
-    void Parse(std::string text);
+    // element names and texts point into it. A second parse adds to the same tree.
+    TParseResult Parse(std::string text);
     // Reads the file as lines, each followed by CR LF; throws std::system_error when the file
     // cannot be read.
     void LoadFromFile(const std::string& path);
@@ -109,11 +119,12 @@ private:
     std::string_view Store(std::string_view text);
     TKvXMLElement* NewElement(TKvXMLElement* parent);
     void Destroy(TKvXMLElement* element);
-    void Build(char* text, size_t size);
+    bool Build(char* text, size_t size);
+    void Report(const std::string& message) const;
 
     struct Arena;
     std::unique_ptr<Arena> arena_;
-    std::vector<std::string> inputs_; // every parsed text; views into them stay valid
+    std::deque<std::string> inputs_; // every parsed text; a deque never moves them, so views stay valid
     TKvXMLElement* root_;
 };
 

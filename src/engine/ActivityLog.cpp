@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -49,7 +51,12 @@ void TActivityLog::BeginLogSession(std::string_view billerId) {
             std::string rotated = folder_ + "log_" + std::to_string(n) + ".txt";
             if (::access(rotated.c_str(), F_OK) == 0) continue;
             // When the rename fails the old log is kept and appended to: it is never emptied.
-            ::rename(current.c_str(), rotated.c_str());
+            // Said once, not at every session, so that a stuck folder does not flood stderr.
+            if (::rename(current.c_str(), rotated.c_str()) != 0 && !toldRotation_) {
+                toldRotation_ = true;
+                std::fprintf(stderr, "activity log: cannot rotate %s to %s (%s); appending to it\n", current.c_str(),
+                             rotated.c_str(), std::strerror(errno));
+            }
             break;
         }
     }

@@ -42,6 +42,7 @@ private:
     const bool& noLogs_;
     Clock clock_;
     int fd_ = -1;
+    bool toldRotation_ = false;
 };
 
 // Start-up pruning: keeps the ten highest-numbered rotated logs; "log_0.txt" (the viewer's

@@ -311,7 +311,9 @@ void TMainEngine::CheckForUpdates() {
 
 void TMainEngine::UpdateResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
     if (status != wsDone) return;
+    // A failed or unreadable answer is ignored: the user sees nothing of it.
     TKvXML doc;
+    doc.Silent = true;
     doc.Parse(text);
     int startup = ParseInteger(doc.Root()->PathText("response/versions/startup"))
                       .value_or(ParseInteger(App.BuildNumber).value_or(0));

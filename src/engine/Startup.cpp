@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "engine/ActivityLog.h"
+#include "engine/Settings.h"
 #include "engine/UserPrompts.h"
 #include "platform/System.h"
 
@@ -77,6 +78,8 @@ TAppState RunStartup(const TStartupEnvironment& environment, TUserPrompts& promp
 
     std::error_code ec;
     fs::remove(state.StorageFolder + "qbsync.exe", ec); // left over by older versions
+    // Interrupted saves leave siblings that hold the tokens.
+    TSettingsStore(state, prompts).RemoveStaleTemporaries();
 
     PruneLogs(state.StorageFolder);
 

@@ -56,7 +56,7 @@ bool IsAccessDenied(const std::string& message) {
 
 TSync::TSync(TMainEngine& main, BillerRecord biller, QObject* parent)
     : QObject(parent), Biller(std::move(biller)), main_(main) {
-    if (Biller.autosyncminutes <= 0) Biller.autosyncminutes = 30;
+    if (Biller.autosyncminutes <= 0) Biller.autosyncminutes = DefaultAutoSyncMinutes;
     SmartSyncCountdown = Biller.smartsyncdelay;
     tmrStartSync.setInterval(500);
     connect(&tmrStartSync, &QTimer::timeout, this, &TSync::tmrStartSyncTimer);
@@ -641,10 +641,10 @@ void TSync::FinishSync() {
 
 void TSync::CloseQuickBooksOnExit() {
     tmrStartSync.stop();
-    if (QbConnected) {
-        qb_.Close();
-        main_.EndLogSession(HadErrors);
-    }
+    if (QbConnected) qb_.Close();
+    // A session cut short by the program's end did not end: its log gets no end line, so it
+    // never reads as successful.
+    if (Phase != phIdle) main_.EndLogSession(true);
     QbConnected = false;
     qb_.Close();
 }

@@ -1,5 +1,7 @@
 #include "platform/System.h"
 
+#include "core/General.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +20,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 
@@ -155,20 +159,86 @@ void ShellOpen(const std::string& target) {
         QProcess::startDetached(QStringLiteral("xdg-open"), {t});
 }
 
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+namespace {
+[[noreturn]] void ThrowErrnoAbout(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+} // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        ThrowErrnoAbout("cannot read " + path);
+    }
+    std::string bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int saved = errno;
+            ::close(fd);
+            errno = saved;
+            ThrowErrnoAbout("cannot read " + path);
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::string FinalLinkTarget(const std::string& path) {
+    std::string current = path;
+    // As the kernel does: a chain longer than this is a loop.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::error_code ec;
+        std::filesystem::path target = std::filesystem::read_symlink(current, ec);
+        if (ec) return current;
+        if (target.is_relative()) target = std::filesystem::path(current).parent_path() / target;
+        current = target.lexically_normal().string();
+    }
+    throw std::system_error(ELOOP, std::generic_category(), "resolve " + path);
+}
+
+namespace {
+
+const char* const kReplacementMark = ".tmp-";
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+} // namespace
+
+void ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     static std::atomic<unsigned> counter{0};
+    // The sibling must lie beside the file that is replaced, or the rename would move the
+    // link's target into the link's folder (or fail across file systems).
+    const std::string target = FinalLinkTarget(path);
+    struct stat old;
+    if (::stat(target.c_str(), &old) == 0) {
+        // The owner made it read-only; the folder's permission would let the rename through.
+        if (::access(target.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0)
+            throw std::system_error(EACCES, std::generic_category(), "replace " + target);
+    }
     const std::string sibling =
-        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        target + kReplacementMark + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     auto fail = [&](const char* what) {
         int err = errno;
         ::unlink(sibling.c_str());
-        throw std::system_error(err, std::generic_category(), std::string(what) + " " + path);
+        throw std::system_error(err, std::generic_category(), std::string(what) + " " + target);
     };
-    int fd = ::open(sibling.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "create " + path);
-    // A file that already exists keeps the permissions its owner gave it.
-    struct stat old;
-    if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+    int fd = ::open(sibling.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "create " + target);
+    // The umask may have taken more; it never gives more than 0600 here.
+    ::fchmod(fd, 0600);
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -184,13 +254,38 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
         fail("flush");
     }
     if (::close(fd) != 0) fail("close");
-    if (::rename(sibling.c_str(), path.c_str()) != 0) fail("rename");
-    std::string folder = path.substr(0, path.rfind('/') + 1);
-    int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (::rename(sibling.c_str(), target.c_str()) != 0) fail("rename");
+    // The rename itself must survive a crash too.
+    int dirFd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+int RemoveStaleReplacements(const std::string& path) {
+    std::string target;
+    try {
+        target = FinalLinkTarget(path);
+    } catch (const std::system_error&) {
+        return 0;
+    }
+    const std::string folder = FolderOf(target);
+    const std::string prefix = target.substr(target.rfind('/') + 1) + kReplacementMark;
+    std::vector<std::string> found;
+    if (!ListFiles(folder, prefix + "*", found)) return 0;
+    int removed = 0;
+    for (const std::string& file : found) {
+        std::string_view rest = std::string_view(file).substr(file.rfind('/') + 1 + prefix.size());
+        // "PID-N": only a sibling of a process that is gone (or of this one: its own saves
+        // have ended, or they would not be here) is stale; a live writer may still rename its own.
+        size_t dash = rest.find('-');
+        std::optional<int> pid = ParseInteger(rest.substr(0, dash));
+        if (dash == std::string_view::npos || !pid || *pid <= 0 || !ParseInteger(rest.substr(dash + 1))) continue;
+        bool gone = *pid == ::getpid() || (::kill(*pid, 0) != 0 && errno == ESRCH);
+        if (gone && ::unlink(file.c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 } // namespace dm

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dm {
@@ -38,9 +40,20 @@ void ShellOpen(const std::string& target);
 using ShellOpener = std::function<void(const std::string& target)>;
 ShellOpener SetShellOpener(ShellOpener opener);
 
+// The whole file, or nothing when it does not exist; throws std::system_error otherwise.
+std::optional<std::string> ReadWholeFile(const std::string& path);
 // Replaces the file with the bytes so that a crash at any moment leaves either the old or the
-// new content: a sibling is written, flushed and renamed over the file. A new file is readable
-// and writable by its owner only. Throws std::system_error.
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+// new content: a sibling "<file>.tmp-PID-N" is written, flushed and renamed over the file. The
+// result is readable and writable by its owner only, whatever mode the old file had. A
+// symbolic link stays a link: its final target is replaced, beside the target. A file without
+// write permission is not replaced (EACCES), although the folder would allow the rename.
+// Throws std::system_error.
+void ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+// The file a path finally names once every symbolic link is followed; the path itself when it
+// is no link (or names nothing yet).
+std::string FinalLinkTarget(const std::string& path);
+// Removes the siblings that interrupted replacements of this file left behind: those of
+// processes that are gone. Returns how many were removed.
+int RemoveStaleReplacements(const std::string& path);
 
 } // namespace dm

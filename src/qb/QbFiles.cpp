@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -15,17 +14,6 @@ namespace {
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
-}
-
-void WriteAll(int fd, std::string_view bytes, const std::string& path) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno("cannot write " + path);
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
 }
 
 } // namespace
@@ -63,60 +51,6 @@ TFileLock::TFileLock(const std::string& path, TMode mode) {
 
 TFileLock::~TFileLock() {
     if (fd_ >= 0) ::close(fd_); // closing releases the lock
-}
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        ThrowErrno("cannot read " + path);
-    }
-    std::string bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int saved = errno;
-            ::close(fd);
-            errno = saved;
-            ThrowErrno("cannot read " + path);
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-    std::string temp = path + ".new";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) ThrowErrno("cannot write " + temp);
-    try {
-        WriteAll(fd, bytes, temp);
-        if (::fsync(fd) != 0) ThrowErrno("cannot flush " + temp);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw;
-    }
-    ::close(fd);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int saved = errno;
-        ::unlink(temp.c_str());
-        errno = saved;
-        ThrowErrno("cannot replace " + path);
-    }
-    // The rename itself must survive a crash too.
-    std::string dir = std::filesystem::path(path).parent_path().string();
-    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
 }
 
 std::optional<TFileStamp> StampOf(const std::string& path) {

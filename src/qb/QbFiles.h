@@ -2,7 +2,7 @@
 
 // Files that several processes share: the QuickBooks folder's state and its company files
 // are read and changed under an advisory lock on a sibling ".lck" file and replaced
-// atomically, so that the command line can change a file while the agent holds a session.
+// atomically (ReplaceFileAtomically), so that the command line can change a file while the agent holds a session.
 
 #include <cstdint>
 #include <optional>
@@ -29,11 +29,6 @@ private:
     int fd_ = -1;
 };
 
-// The whole file, or nothing when it does not exist; throws std::system_error otherwise.
-std::optional<std::string> ReadWholeFile(const std::string& path);
-// Writes a sibling, flushes it to disk and renames it over the path; readable by the owner
-// only. Throws std::system_error.
-void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // Identifies one version of a file: an atomic replacement always changes the inode.
 struct TFileStamp {

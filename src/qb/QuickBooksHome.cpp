@@ -1,5 +1,7 @@
 #include "qb/QuickBooksHome.h"
 
+#include "platform/System.h"
+
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -103,7 +105,7 @@ void TCompanyFileStore::Use(const std::function<bool(TCompanyFile&)>& use) {
     }
     if (!changed) return;
     try {
-        WriteFileAtomically(path_, cached_->ToXml());
+        ReplaceFileAtomically(path_, cached_->ToXml());
     } catch (...) {
         cached_.reset();
         throw;
@@ -125,7 +127,7 @@ void TCompanyFileStore::Create(const std::string& path, const TCompanyFile& file
     fs::create_directories(fs::path(path).parent_path(), ec);
     TFileLock lock(path, TFileLock::TMode::Exclusive);
     if (fs::exists(path)) throw std::runtime_error("The company file " + path + " exists already.");
-    WriteFileAtomically(path, file.ToXml());
+    ReplaceFileAtomically(path, file.ToXml());
 }
 
 TQuickBooksHome::TQuickBooksHome(std::string folder) : folder_(std::move(folder)) {
@@ -162,7 +164,7 @@ void TQuickBooksHome::UpdateState(const std::function<void(TQbState&)>& change) 
     TQbState state = bytes ? TQbState::FromXml(*bytes) : TQbState{};
     DropGoneSessions(state);
     change(state);
-    WriteFileAtomically(StatePath(), state.ToXml());
+    ReplaceFileAtomically(StatePath(), state.ToXml());
 }
 
 void TQuickBooksHome::Start() const {

@@ -3,15 +3,20 @@
 #include "TestService.h"
 #include "EventLoop.h"
 #include "TestSupport.h"
+#include "engine/ActivityLog.h"
+#include "qb/QuickBooksHome.h"
 
 #include <QProcess>
 #include <httplib.h>
+#include <QThread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
+#include <sys/stat.h>
 
 using nlohmann::json;
 namespace fs = std::filesystem;
@@ -26,9 +31,10 @@ struct AgentRun {
 struct HeadlessFixture {
     dmtest::TempDir dir;
     dm::TTestService service;
-    int port = service.Start("127.0.0.1", 0);
+    int port;
 
-    explicit HeadlessFixture(dm::TScenario scenario = dm::DemoScenario()) : service(std::move(scenario)) {
+    explicit HeadlessFixture(dm::TScenario scenario = dm::DemoScenario())
+        : service(std::move(scenario)), port(service.Start("127.0.0.1", 0)) {
         fs::create_directories(dir.Path() / "store");
         QProcess::execute(QStringLiteral(DM_BIN_DIR "/invara-qbsim"),
                           {"--home", QString::fromStdString((dir.Path() / "qb").string()), "demo"});
@@ -38,8 +44,7 @@ struct HeadlessFixture {
                                "<?xml version=\"1.0\"?><mvt><businesslist>" + businesses + "</businesslist></mvt>");
     }
     std::string cmdline; // of the last run with input, NUL-separated
-    AgentRun Agent(QStringList args, const std::optional<std::string>& input = std::nullopt) {
-        QProcess p;
+    void Launch(QProcess& p, QStringList args) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("INVARA_QB_HOME", QString::fromStdString((dir.Path() / "qb").string()));
         p.setProcessEnvironment(env);
@@ -47,6 +52,10 @@ struct HeadlessFixture {
         args << "-headless" << "-localtest" << QString::fromStdString("-baseurl=http://127.0.0.1:" + std::to_string(port) + "/")
              << QString::fromStdString("-storage=" + dir.Folder() + "store");
         p.start(QStringLiteral(DM_BIN_DIR "/invara-desktop-manager"), args);
+    }
+    AgentRun Agent(QStringList args, const std::optional<std::string>& input = std::nullopt) {
+        QProcess p;
+        Launch(p, args);
         if (input) {
             // Whatever the agent reads comes once it is running: its command line is what anyone
             // on the machine can see, so it is read before the password goes in.
@@ -181,4 +190,50 @@ TEST(Headless, AddBillerEnrolsFromStandardInputAndNeverShowsThePassword) {
         EXPECT_EQ(run->output.find(secret), std::string::npos) << run->output;
     EXPECT_EQ(f.cmdline.find(secret), std::string::npos);
     EXPECT_EQ(storage().find(secret), std::string::npos) << "neither the settings nor the log hold it";
+}
+
+// Stopped by the session manager (or a service supervisor) in the middle of a session: the same
+// end as File > Exit. The stand-in's state file must show the QuickBooks session ended; the
+// stand-in itself would forget a dead process's session only when it next reads the file.
+TEST(Headless, TerminationSignalEndsTheSessionInOrder) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        dm::TScenario scenario = dm::DemoScenario();
+        dm::TFault slow;
+        slow.operation = "receiveResponseXML";
+        slow.delayMs = 4000;
+        scenario.faults.push_back(slow);
+        HeadlessFixture f(scenario);
+        f.Settings(Demo);
+        const fs::path settings = f.dir.Path() / "store" / "invdesk.xml";
+
+        QProcess agent;
+        f.Launch(agent, {"-syncall"});
+        std::string output;
+        while (output.find("Sending response to the server.") == std::string::npos &&
+               agent.state() != QProcess::NotRunning) {
+            agent.waitForReadyRead(200);
+            output += agent.readAll().toStdString();
+        }
+        ASSERT_NE(agent.state(), QProcess::NotRunning) << output;
+        struct stat before {};
+        ASSERT_EQ(stat(settings.c_str(), &before), 0);
+        ASSERT_FALSE(dm::TQbState::FromXml(dmtest::ReadFileBytes(f.dir.Path() / "qb" / "qbstate.xml")).Sessions.empty());
+
+        kill(static_cast<pid_t>(agent.processId()), signal);
+        ASSERT_TRUE(agent.waitForFinished(20000));
+        output += agent.readAll().toStdString();
+        EXPECT_EQ(agent.exitStatus(), QProcess::NormalExit) << output;
+        EXPECT_EQ(agent.exitCode(), 128 + signal) << output;
+        EXPECT_NE(output.find("Stopped by signal"), std::string::npos) << output;
+
+        struct stat after {};
+        ASSERT_EQ(stat(settings.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "the settings were not saved on the way out";
+        EXPECT_TRUE(dm::TQbState::FromXml(dmtest::ReadFileBytes(f.dir.Path() / "qb" / "qbstate.xml")).Sessions.empty());
+        const std::string log = dmtest::ReadFileBytes(f.dir.Path() / "store" / "log.txt");
+        const size_t begin = log.rfind(dm::LogSessionBeginMarker);
+        ASSERT_NE(begin, std::string::npos);
+        EXPECT_EQ(log.find(dm::LogSessionEndMarker, begin), std::string::npos) << log.substr(begin);
+    }
 }

@@ -35,6 +35,35 @@ TEST(Text, EscapingTables) {
     for (const auto& c : decode) EXPECT_EQ(DecodeXmlEntities(c.in), c.out) << c.in;
 }
 
+// One rule for every place that checks: the stand-in's command line must refuse what its
+// request processor later refuses, and the service's dump what its JSON writer would.
+TEST(Text, Utf8Checks) {
+    struct {
+        const char* text;
+        bool utf8;
+        bool xml;
+    } cases[] = {
+        {"plain", true, true},
+        {"tab\tline\r\n", true, true},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true, true},
+        {"bell\x07", true, false},
+        {"\xC0\xAF", false, false},          // overlong "/"
+        {"\xE0\x80\xAF", false, false},      // overlong, three bytes
+        {"\xF0\x80\x80\xAF", false, false},  // overlong, four bytes
+        {"\xED\xA0\x80", false, false},      // a surrogate
+        {"\xF4\x90\x80\x80", false, false},  // above U+10FFFF
+        {"cut \xE2\x82", false, false},
+        {"\x80 alone", false, false},
+        {"\xC3\x28", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dm::IsValidUtf8(c.text), c.utf8) << c.text;
+        EXPECT_EQ(dm::IsXmlText(c.text), c.xml) << c.text;
+    }
+    EXPECT_TRUE(dm::IsXmlText(std::string_view("", 0)));
+    EXPECT_FALSE(dm::IsXmlText(std::string_view("a\0b", 3)));
+}
+
 TEST(Text, SplitPadAndAmounts) {
     EXPECT_EQ(SplitText('/', "a//b/"), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_TRUE(SplitText('/', "").empty());

@@ -129,8 +129,10 @@ TEST(KvXml, FurtherTopLevelTagsRenameTheRootAndAddToIt) {
     EXPECT_EQ(doc.Root()->ChildCount(), 2);
 }
 
-TEST(KvXml, DepthMessageForEachElementAtLevelHundredWithContent) {
-    for (auto [levels, expected] : {std::pair{99, 0}, {100, 1}, {101, 2}}) {
+// One message per text however deep it goes: a million nested elements once made a million
+// modal boxes.
+TEST(KvXml, DepthMessageOnceFromLevelHundred) {
+    for (auto [levels, expected] : {std::pair{99, 0}, {100, 1}, {101, 1}, {5000, 1}}) {
         std::string body;
         for (int i = 0; i < levels; ++i) body += "<e>";
         for (int i = 0; i < levels; ++i) body += "</e>";
@@ -165,7 +167,57 @@ TEST(KvXml, MillionNestedElementsNeitherOverflowTheStackNorStop) {
         EXPECT_EQ(doc.Root()->ToXml().size(), body.size());
     }
     TKvXML::SetMessageHandler(previous);
-    EXPECT_EQ(count, static_cast<size_t>(levels - 99));
+    EXPECT_EQ(count, 1u);
+}
+
+TEST(KvXml, ParseSaysWhetherTheDocumentWasWhole) {
+    using R = TKvXML::TParseResult;
+    struct {
+        std::string text;
+        R result;
+    } cases[] = {
+        {Decl("<mvt><a>1</a></mvt>"), R::Parsed},
+        {Decl("<mvt/>"), R::Parsed},
+        {Decl("<mvt><a>1</a>"), R::Unclosed},           // cut after a tag
+        {Decl("<mvt><a>1</a></mvt><b>"), R::Unclosed},  // a further top-level element left open
+        {Decl("<mvt><a>1"), R::Malformed},               // cut inside a text
+        {Decl("<mvt><a"), R::Malformed},                 // cut inside a tag
+        {Decl("<mvt></mvt> junk"), R::Malformed},
+        {"no declaration at all", R::NoDeclaration},
+        {"", R::NoDeclaration},
+    };
+    for (const auto& c : cases) {
+        TKvXML doc;
+        doc.Silent = true;
+        EXPECT_EQ(doc.Parse(c.text), c.result) << c.text;
+    }
+}
+
+TEST(KvXml, SilentDocumentsShowNothing) {
+    Messages messages;
+    TKvXML loud;
+    loud.Parse(Decl("<a>secret</a> trailing"));
+    EXPECT_EQ(messages.shown.size(), 1u);
+    TKvXML quiet;
+    quiet.Silent = true;
+    quiet.Parse(Decl("<a>secret</a> trailing"));
+    std::string deep;
+    for (int i = 0; i < 200; ++i) deep += "<e>";
+    quiet.Parse(Decl(deep));
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+// Names and texts point into the parsed texts; a second parse must not move the first one's
+// (short texts live inside the string object itself).
+TEST(KvXml, ParsingTwiceIntoOneDocumentKeepsTheFirstTree) {
+    TKvXML doc;
+    doc.Parse(Decl("<r><a>1</a></r>"));
+    for (int i = 0; i < 40; ++i) doc.Parse(Decl("<r><b" + std::to_string(i) + ">2</b" + std::to_string(i) + "></r>"));
+    EXPECT_EQ(doc.Root()->Name(), "r");
+    ASSERT_EQ(doc.Root()->ChildCount(), 41);
+    EXPECT_EQ(doc.Root()->ChildAt(0)->Name(), "a");
+    EXPECT_EQ(doc.Root()->PathText("a"), "1");
+    EXPECT_EQ(doc.Root()->PathText("b39"), "2");
 }
 
 TEST(KvXml, SiblingsChildrenAndRemoval) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -110,14 +111,21 @@ TEST(ActivityLog, FailedRotationKeepsTheLogWhole) {
     if (root && std::system(("chattr +i '" + folder + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "this file system cannot make a folder immutable";
     if (!root) chmod(folder.c_str(), 0500);
-    f.log.BeginLogSession("1");
-    f.log.EndLogSession(false);
+    testing::internal::CaptureStderr();
+    for (int session = 0; session < 3; ++session) {
+        f.log.BeginLogSession("1");
+        f.log.EndLogSession(false);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
     if (root) std::system(("chattr -i '" + folder + "'").c_str());
     else chmod(folder.c_str(), 0700);
     EXPECT_FALSE(fs::exists(f.dir.Path() / "log_1.txt"));
     const std::string text = f.Text();
     EXPECT_EQ(text.substr(0, big.size()), big);
     EXPECT_NE(text.find(LogSessionEndMarker, big.size()), std::string::npos);
+    // Said once, in one line, however many sessions find it stuck.
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("cannot rotate"), std::string::npos) << said;
 }
 
 TEST(ActivityLog, PruningKeepsTheTenHighest) {

@@ -1,13 +1,18 @@
 #include "platform/Autostart.h"
 #include "platform/DateTimeText.h"
 #include "platform/System.h"
+#include "platform/TerminationSignals.h"
 
+#include "EventLoop.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace dm;
 namespace fs = std::filesystem;
@@ -54,19 +59,69 @@ TEST(Platform, ListFilesMatchesMasksAndSkipsFolders) {
     EXPECT_FALSE(WindowsUserName("fallback").empty());
 }
 
-TEST(Platform, ReplaceFileAtomicallyKeepsOwnerPermissions) {
+namespace {
+fs::perms Mode(const std::string& path) { return fs::status(path).permissions() & fs::perms::all; }
+constexpr fs::perms OwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+} // namespace
+
+// The file holds secrets: whatever mode it had, it is the owner's alone afterwards; a link stays
+// a link; a read-only file is refused although the folder would allow the rename.
+TEST(Platform, ReplaceFileAtomicallyOwnerOnlyLinksKeptReadOnlyRefused) {
     dmtest::TempDir dir;
-    const std::string path = (dir.Path() / "f").string();
+    const std::string path = dir.Folder() + "f";
     ReplaceFileAtomically(path, "one");
     EXPECT_EQ(dmtest::ReadFileBytes(path), "one");
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Mode(path), OwnerOnly);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
     ReplaceFileAtomically(path, "two");
     EXPECT_EQ(dmtest::ReadFileBytes(path), "two");
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_THROW(ReplaceFileAtomically((dir.Path() / "no" / "f").string(), "x"), std::system_error);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(Mode(path), OwnerOnly);
+
+    // A relative link into another folder: the target is replaced there, the link stays.
+    fs::create_directory(dir.Path() / "real");
+    dmtest::WriteFileBytes(dir.Path() / "real" / "target", "old");
+    fs::create_symlink("real/target", dir.Path() / "link");
+    EXPECT_EQ(FinalLinkTarget(dir.Folder() + "link"), dir.Folder() + "real/target");
+    ReplaceFileAtomically(dir.Folder() + "link", "new");
+    EXPECT_TRUE(fs::is_symlink(dir.Path() / "link"));
+    EXPECT_EQ(dmtest::ReadFileBytes(dir.Path() / "real" / "target"), "new");
+    EXPECT_EQ(Mode(dir.Folder() + "real/target"), OwnerOnly);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "real"), fs::directory_iterator()), 1);
+
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    try {
+        ReplaceFileAtomically(path, "three");
+        ADD_FAILURE() << "a read-only file was replaced";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), EACCES);
+    }
+    EXPECT_EQ(dmtest::ReadFileBytes(path), "two");
+
+    fs::create_symlink("loop", dir.Path() / "loop");
+    EXPECT_THROW(ReplaceFileAtomically(dir.Folder() + "loop", "x"), std::system_error);
+    EXPECT_THROW(ReplaceFileAtomically(dir.Folder() + "no/f", "x"), std::system_error);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 4); // f, real, link, loop
+}
+
+TEST(Platform, StaleReplacementsOfGoneProcessesAreRemoved) {
+    dmtest::TempDir dir;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string file = dir.Folder() + "invdesk.xml";
+    dmtest::WriteFileBytes(file, "kept");
+    const std::string gone = file + ".tmp-" + std::to_string(child) + "-0";
+    const std::string own = file + ".tmp-" + std::to_string(getpid()) + "-7";
+    const std::string live = file + ".tmp-1-0"; // init never goes
+    const std::string other = file + ".tmp-notes";
+    const std::string otherFile = dir.Folder() + "log.txt.tmp-" + std::to_string(child) + "-0";
+    for (const std::string& p : {gone, own, live, other, otherFile}) dmtest::WriteFileBytes(p, "x");
+    EXPECT_EQ(RemoveStaleReplacements(file), 2);
+    EXPECT_FALSE(fs::exists(gone));
+    EXPECT_FALSE(fs::exists(own));
+    for (const std::string& p : {file, live, other, otherFile}) EXPECT_TRUE(fs::exists(p)) << p;
 }
 
 TEST(Platform, AutostartMigratesTheSystemEntryOnce) {
@@ -188,4 +243,22 @@ TEST(Platform, ShellOpenGoesThroughTheOpener) {
     ShellOpen("http://localhost:8080/securelogin");
     SetShellOpener(previous);
     EXPECT_EQ(opened, (std::vector<std::string>{"http://localhost:8080/securelogin"}));
+}
+
+// The handler only wakes the event loop; the program's end runs there, once, however many
+// signals came before it turned.
+TEST(Platform, TerminationSignalsArriveOnceOnTheEventLoop) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        TTerminationSignals watcher;
+        std::vector<int> received;
+        QObject::connect(&watcher, &TTerminationSignals::received, [&](int s) { received.push_back(s); });
+        std::raise(signal);
+        std::raise(signal);
+        EXPECT_TRUE(received.empty()) << "nothing runs inside the handler";
+        ASSERT_TRUE(dmtest::WaitUntil([&] { return !received.empty(); }));
+        dmtest::WaitUntil([] { return false; }, std::chrono::milliseconds(50));
+        EXPECT_EQ(received, std::vector<int>{signal});
+        EXPECT_EQ(watcher.Received(), signal);
+    }
+    EXPECT_EQ(TTerminationSignals::ExitCode(SIGTERM), 143);
 }

@@ -2,6 +2,7 @@
 // scheduled runs, and the update check: the real engine against the real local service.
 
 #include "core/General.h"
+#include "core/KvXml.h"
 #include "engine/Notifications.h"
 #include "engine/UnsentInvoices.h"
 
@@ -327,4 +328,23 @@ TEST(UpdateCheck, AnnouncedOnceAndNeverInHostedVariants) {
         EXPECT_EQ(f.Posts("business/dm_checkupdate.php").size(), c.hosted ? 0u : 1u);
         EXPECT_FALSE(f.engine->tmrCheckForUpdates.isActive());
     }
+}
+
+// A PHP notice after the answer's XML is a failed answer, and those the user never sees.
+TEST(UpdateCheck, AnswerWithTextAfterItsXmlStaysSilent) {
+    SessionFixture f(json::array({{{"endpoint", "dm_checkupdate.php"},
+                                   {"status", 200},
+                                   {"content_type", "text/xml"},
+                                   {"body", "<?xml version=\"1.0\"?><dm><response><update>1</update></response></dm>\r\n"
+                                            "PHP Notice: Undefined index"}}}),
+                     json::array({Account()}), {{"update", {{"available", true}}}});
+    std::vector<std::string> shown;
+    TKvXML::MessageHandler previous = TKvXML::SetMessageHandler([&](const std::string& m) { shown.push_back(m); });
+    f.engine->tmrCheckForUpdates.start();
+    dmtest::WaitUntil([&] { return !shown.empty() || f.engine->UpdateBarShown; }, std::chrono::milliseconds(2000));
+    TKvXML::SetMessageHandler(previous);
+    EXPECT_EQ(f.Posts("business/dm_checkupdate.php").size(), 1u);
+    EXPECT_TRUE(shown.empty()) << shown.front();
+    EXPECT_TRUE(f.prompts.messages.empty());
+    EXPECT_FALSE(f.engine->UpdateBarShown);
 }

@@ -214,6 +214,10 @@ TEST(Settings, ScheduleAndOptionRules) {
         {"<autosync>1</autosync><autosynchowoften>8</autosynchowoften>", false, true, 8, true},
         {"<autosync>1</autosync><autosynchowoften>x</autosynchowoften>", false, true, 0, false},
         {"<autosync>1</autosync><autosynchowoften>8</autosynchowoften>", true, false, 0, false},
+        // Out of range reads as no number: nothing may spin or overflow on a stored value.
+        {"<autosync>1</autosync><autosynchowoften>12</autosynchowoften>", false, true, 0, false},
+        {"<autosync>1</autosync><autosynchowoften>-1</autosynchowoften>", false, true, 0, false},
+        {"<autosync>1</autosync><autosynchowoften>11</autosynchowoften>", false, true, 11, true},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -223,6 +227,23 @@ TEST(Settings, ScheduleAndOptionRules) {
         EXPECT_EQ(o.autosync, c.autosync) << c.options;
         EXPECT_EQ(o.autosynchowoften, c.howOften) << c.options;
         EXPECT_EQ(f.app.HighFrequency, c.highFrequency) << c.options;
+    }
+
+    struct TimeCase {
+        const char* hour;
+        const char* minute;
+        int readHour, readMinute;
+    } times[] = {{"23", "59", 23, 59}, {"24", "60", 0, 0}, {"-2147483648", "-1", 0, 0}, {"2147483647", "99999", 0, 0}};
+    for (const TimeCase& t : times) {
+        Fixture f;
+        dmtest::WriteFileBytes(f.app.SettingsFileName(),
+                               std::string("<?xml version=\"1.0\"?><mvt><options><autosync>1</autosync>") +
+                                   "<autosynchowoften>6</autosynchowoften><autosynchour>" + t.hour +
+                                   "</autosynchour><autosyncminute>" + t.minute + "</autosyncminute></options></mvt>");
+        TOptions o;
+        f.store.LoadSettings(false, o);
+        EXPECT_EQ(o.autosynchour, t.readHour) << t.hour;
+        EXPECT_EQ(o.autosyncminute, t.readMinute) << t.minute;
     }
 
     // Without an options element the flags stay as the program started them (-ih included).
@@ -244,14 +265,166 @@ TEST(Settings, ScheduleAndOptionRules) {
     EXPECT_TRUE(p.AlternateConnection);
 }
 
-TEST(Settings, UnparsableFileLoadsNothingAndTheNextSaveRewritesIt) {
+namespace {
+
+// What a start reads: the options, then everything.
+TSettingsStore::TLoaded Start(Fixture& f, TOptions& o) {
+    f.store.LoadSettings(true, o);
+    return f.store.LoadSettings(false, o);
+}
+
+std::vector<fs::path> DamagedCopies(const Fixture& f) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(f.dir.Path()))
+        if (entry.path().filename().string().rfind("invdesk.xml.damaged-", 0) == 0) found.push_back(entry.path());
+    return found;
+}
+
+const std::string Token = "313631-373138"; // Acme's password
+
+} // namespace
+
+// A file that does not read back as written is never saved over: it is kept, the user is told
+// once where (never what it held), and the last good save takes its place.
+TEST(Settings, DamagedFileIsKeptAndTheLastGoodCopyUsed) {
+    const std::string good = "<?xml version=\"1.0\"?><mvt><options><nologs>1</nologs></options><businesslist>"
+                             "<business><name>Old</name><token>" + Token + "</token></business>";
+    struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"cut inside a text", good + "<business><name>Acm"},
+        {"cut after a tag", good + "</businesslist>"},
+        {"garbage", std::string("\x7f" "ELF\x02\x01\x01\0\0\x03<<>>&&", 16) + Token},
+        {"text after the last tag", good + "</businesslist></mvt> and then some"},
+        {"empty", ""},
+        // Written back as </extra>, which would hide the real list and bring back the old one.
+        {"a name the writer cannot write", "<?xml version=\"1.0\"?><mvt><//extra><businesslist><business><name>Gone"
+                                           "</name></business></businesslist><//extra><businesslist><business>"
+                                           "<name>Old</name><token>" + Token + "</token></business></businesslist></mvt>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        TOptions saved;
+        ASSERT_TRUE(f.Save(saved, {Acme(), Acme()}));
+        const std::string lastGood = f.File();
+        dmtest::WriteFileBytes(f.app.SettingsFileName(), c.bytes);
+
+        TOptions o;
+        TSettingsStore::TLoaded loaded = Start(f, o);
+        ASSERT_EQ(loaded.billers.size(), 2u);
+        EXPECT_EQ(loaded.billers[0].password, "abc");
+        EXPECT_EQ(f.File(), lastGood);
+        EXPECT_FALSE(f.app.TerminateRequested);
+
+        std::vector<fs::path> copies = DamagedCopies(f);
+        ASSERT_EQ(copies.size(), 1u);
+        EXPECT_EQ(dmtest::ReadFileBytes(copies[0]), c.bytes);
+        EXPECT_EQ(fs::status(copies[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        ASSERT_EQ(f.prompts.messages.size(), 1u);
+        EXPECT_EQ(f.prompts.messages[0], DamagedSettingsMessage(f.app.SettingsFileName(), copies[0].string(), true));
+        EXPECT_EQ(f.prompts.messages[0].find(Token), std::string::npos);
+
+        // What the next save writes is what was loaded; the copy stays.
+        ASSERT_TRUE(f.Save(o, {loaded.billers[0]}));
+        EXPECT_EQ(Start(f, o).billers.size(), 1u);
+        EXPECT_EQ(f.prompts.messages.size(), 1u);
+        EXPECT_EQ(DamagedCopies(f).size(), 1u);
+    }
+}
+
+TEST(Settings, DamagedFileWithoutBackupIsKeptAndToldOnce) {
     Fixture f;
-    dmtest::WriteFileBytes(f.app.SettingsFileName(), "<?xml version=\"1.0\"?><mvt><options></options></mvt> junk");
+    const std::string damaged = "<?xml version=\"1.0\"?><mvt><businesslist><business><name>Acme</name><token>" + Token;
+    dmtest::WriteFileBytes(f.app.SettingsFileName(), damaged);
     TOptions o;
-    EXPECT_TRUE(f.store.LoadSettings(false, o).billers.empty());
-    EXPECT_FALSE(f.app.TerminateRequested);
+    EXPECT_TRUE(Start(f, o).billers.empty());
+    std::vector<fs::path> copies = DamagedCopies(f);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(dmtest::ReadFileBytes(copies[0]), damaged);
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0], DamagedSettingsMessage(f.app.SettingsFileName(), copies[0].string(), false));
+    EXPECT_EQ(f.prompts.messages[0].find(Token), std::string::npos);
+    EXPECT_EQ(f.File(), damaged); // nothing written yet
+
     ASSERT_TRUE(f.Save(o, {Acme()}));
-    EXPECT_EQ(f.File().rfind("<?xml version=\"1.0\"?><mvt><options>", 0), 0u);
+    EXPECT_EQ(Start(f, o).billers.size(), 1u);
+    EXPECT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(dmtest::ReadFileBytes(copies[0]), damaged);
+    EXPECT_EQ(dmtest::ReadFileBytes(f.store.BackupPath()), f.File());
+}
+
+// Files that parse but hold a known element twice: what is loaded is what the save keeps, so
+// the next load cannot find the other copy instead.
+TEST(Settings, OneSaveNeverChangesWhatAFileMeans) {
+    Fixture f;
+    dmtest::WriteFileBytes(f.app.SettingsFileName(),
+                           "<?xml version=\"1.0\"?><mvt><options><nologs>1</nologs></options><options><nologs>0"
+                           "</nologs></options><businesslist><business><name>First</name></business></businesslist>"
+                           "<businesslist><business><name>Second</name></business></businesslist></mvt>");
+    TOptions o;
+    TSettingsStore::TLoaded loaded = Start(f, o);
+    ASSERT_EQ(loaded.billers.size(), 1u);
+    EXPECT_EQ(loaded.billers[0].name, "First");
+    EXPECT_TRUE(o.NoLogs);
+    ASSERT_TRUE(f.Save(o, {loaded.billers[0]}));
+    TOptions again;
+    TSettingsStore::TLoaded reloaded = Start(f, again);
+    ASSERT_EQ(reloaded.billers.size(), 1u);
+    EXPECT_EQ(reloaded.billers[0].name, "First");
+    EXPECT_TRUE(again.NoLogs);
+    EXPECT_TRUE(f.prompts.messages.empty());
+}
+
+// The file holds reversible tokens.
+TEST(Settings, SavedFileIsOwnerOnlyLinksStayAndReadOnlyIsRefused) {
+    Fixture f;
+    const std::string path = f.app.SettingsFileName();
+    dmtest::WriteFileBytes(path, "<?xml version=\"1.0\"?><mvt></mvt>");
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_TRUE(f.Save(TOptions{}, {Acme()}));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(f.store.BackupPath()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    Fixture l;
+    fs::create_directory(l.dir.Path() / "sync");
+    dmtest::WriteFileBytes(l.dir.Path() / "sync" / "settings.xml", "<?xml version=\"1.0\"?><mvt><extra>1</extra></mvt>");
+    fs::create_symlink(l.dir.Path() / "sync" / "settings.xml", l.app.SettingsFileName());
+    ASSERT_TRUE(l.Save(TOptions{}, {Acme()}));
+    EXPECT_TRUE(fs::is_symlink(l.app.SettingsFileName()));
+    const std::string target = dmtest::ReadFileBytes(l.dir.Path() / "sync" / "settings.xml");
+    EXPECT_NE(target.find("<extra>1</extra>"), std::string::npos);
+    EXPECT_NE(target.find("<name>Acme</name>"), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(l.dir.Path() / "sync"), fs::directory_iterator()), 1);
+
+    const std::string before = f.File();
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    BillerRecord renamed = Acme();
+    renamed.name = "Renamed";
+    EXPECT_FALSE(f.Save(TOptions{}, {renamed}));
+    EXPECT_EQ(f.File(), before);
+    ASSERT_EQ(f.prompts.messages.size(), 1u);
+    EXPECT_EQ(f.prompts.messages[0], "Unable to save settings to:\r" + path);
+    EXPECT_TRUE(f.app.TerminateRequested);
+    EXPECT_FALSE(f.Save(TOptions{}, {renamed})); // the shutdown's save: said once
+    EXPECT_EQ(f.prompts.messages.size(), 1u);
+}
+
+TEST(Settings, SavesRemoveStaleTemporaries) {
+    Fixture f;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string stale = f.app.SettingsFileName() + ".tmp-" + std::to_string(child) + "-3";
+    const std::string staleBackup = f.store.BackupPath() + ".tmp-" + std::to_string(child) + "-4";
+    dmtest::WriteFileBytes(stale, "<token>" + Token + "</token>");
+    dmtest::WriteFileBytes(staleBackup, "x");
+    ASSERT_TRUE(f.Save(TOptions{}, {Acme()}));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(staleBackup));
 }
 
 TEST(Settings, UnreadableAndUnwritableFilesStopTheProgram) {
@@ -267,6 +440,7 @@ TEST(Settings, UnreadableAndUnwritableFilesStopTheProgram) {
     EXPECT_TRUE(f.app.TerminateRequested);
     EXPECT_FALSE(f.Save(o, {Acme()})); // nothing is written over what could not be read
     EXPECT_TRUE(fs::is_directory(f.app.SettingsFileName()));
+    EXPECT_EQ(f.prompts.messages.size(), 1u); // the shutdown's save says nothing more
 
     Fixture g;
     g.app.StorageFolder = g.dir.Folder() + "gone/";
@@ -286,6 +460,10 @@ TEST(Settings, StoredTextRules) {
         {"R&amp;D", "R&amp;amp;D"},
         {"x > y", "x > y"},
         {"&lt", "&lt"},
+        // The file is CR LF lines, and a text of blanks alone reads back empty.
+        {"a\r\nb", "a\r\nb"},
+        {"a\rb\nc", "a&#13;b&#10;c"},
+        {"  ", "&#32;&#32;"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(StoredText(c.value), c.stored) << c.value;
@@ -318,8 +496,12 @@ TEST(Settings, KillDuringSaveNeverLosesTheFile) {
         std::string name = doc.Root()->PathText("businesslist/business/name");
         ASSERT_TRUE(name == "Old" || name == "New") << "round " << round << ": " << dmtest::ReadFileBytes(file);
     }
-    // No half-written siblings are left beside it that a later run could mistake for settings.
+    // The next start removes the half-written siblings (each holds the tokens).
+    TAppState app;
+    app.StorageFolder = dir.Folder();
+    RecordingPrompts prompts;
+    TSettingsStore(app, prompts).RemoveStaleTemporaries();
     for (const auto& entry : fs::directory_iterator(dir.Path()))
-        EXPECT_TRUE(entry.path().filename() == "invdesk.xml" ||
-                    entry.path().filename().string().find(".tmp-") != std::string::npos);
+        EXPECT_TRUE(entry.path().filename() == "invdesk.xml" || entry.path().filename() == "invdesk.xml.bak")
+            << entry.path();
 }

@@ -130,12 +130,16 @@ TEST(Startup, RunStartupCleansUpAndReadsTheVersion) {
     dmtest::WriteFileBytes(data.Path() / "store" / "qbsync.exe", "old");
     dmtest::WriteFileBytes(data.Path() / "hf.opt", "");
     for (int n = 1; n <= 11; ++n) dmtest::WriteFileBytes(data.Path() / "store" / ("log_" + std::to_string(n) + ".txt"), "x");
+    // Left by a save that was killed: it holds the tokens. (Process 2^22 + 1 is not running.)
+    const fs::path interrupted = data.Path() / "store" / "invdesk.xml.tmp-4194305-0";
+    dmtest::WriteFileBytes(interrupted, "<token>313631-373138</token>");
     RecordingPrompts prompts;
     TStartupEnvironment env{{"-storage=" + data.Folder() + "store"}, data.Folder(), data.Path().string(), "ann", "2.0.10.5"};
     TAppState s = RunStartup(env, prompts);
     EXPECT_FALSE(s.TerminateRequested);
     EXPECT_EQ(s.StorageFolder, data.Folder() + "store/");
     EXPECT_FALSE(fs::exists(data.Path() / "store" / "qbsync.exe"));
+    EXPECT_FALSE(fs::exists(interrupted));
     EXPECT_FALSE(fs::exists(data.Path() / "store" / "log_1.txt"));
     EXPECT_TRUE(fs::exists(data.Path() / "store" / "log_2.txt"));
     EXPECT_TRUE(s.HighFrequency);

@@ -265,6 +265,9 @@ TEST_F(SessionTest, CommandLineExitCodes) {
          "There is an invalid reference to QuickBooks Customer \"Nobody\""},
         {{"customer", "add", "acme supplies"}, 1, "is already in use"},
         {{"open", "Missing"}, 1, "does not exist"},
+        // What the request processor would refuse later is refused here (an overlong "/").
+        {{"customer", "add", "Slash \xE0\x80\xAF Co"}, 2, "arguments must be UTF-8 text"},
+        {{"customer", "add", "Fine Co", "--email", "a\xC0\xAF@b.test"}, 2, "--email is not UTF-8 text"},
     };
     for (const Case& k : cases) {
         TRun run = QbSim(k.args);

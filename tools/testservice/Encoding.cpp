@@ -113,19 +113,6 @@ bool Base64Decode(std::string_view text, std::string& out) {
     return true;
 }
 
-bool IsValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        int extra = c < 0x80 ? 0 : (c >= 0xC2 && c < 0xE0) ? 1 : (c >> 4) == 14 ? 2 : (c >= 0xF0 && c < 0xF5) ? 3 : -1;
-        if (extra < 0 || i + extra >= text.size()) return false;
-        for (int k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 std::string XmlText(std::string_view text) { return HtmlEscape(text); }
 
 double AmountValue(std::string_view amount) {

@@ -25,8 +25,6 @@ bool HexDecode(std::string_view text, std::string& out);
 // The standard alphabet with "=" padding, one line; false for anything else.
 bool Base64Decode(std::string_view text, std::string& out);
 
-bool IsValidUtf8(std::string_view text);
-
 // The escaping of XML text content that every answer uses.
 std::string XmlText(std::string_view text);
 

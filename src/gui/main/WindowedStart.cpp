@@ -8,8 +8,10 @@
 #include "gui/main/SingleInstance.h"
 #include "platform/Autostart.h"
 #include "platform/System.h"
+#include "platform/TerminationSignals.h"
 
 #include <QApplication>
+#include <QSessionManager>
 
 namespace dm {
 
@@ -71,13 +73,31 @@ int RunWindowed(const std::vector<std::string>& arguments) {
     TAppState state = RunStartup(TStartupEnvironment::Current(arguments), startupPrompts);
     if (state.TerminateRequested) return 1;
 
+    // SIGTERM, SIGINT and SIGHUP end the program as File > Exit does. Watched before the start,
+    // whose message boxes turn event loops of their own.
+    TTerminationSignals terminations;
     TWindowedProgram program(state);
     // The running copy ignores the arguments of the second one and only comes to the front.
     QObject::connect(&guard, &TSingleInstance::activated, [&program] {
         if (program.Window) program.Window->BringToFront();
     });
-    if (!program.Start()) return program.ExitCode;
-    return QApplication::exec();
+    QObject::connect(&terminations, &TTerminationSignals::received, [&program] {
+        if (program.Window) program.Window->Exit();
+    });
+    // The session manager's logout: the settings first (another program may still cancel the
+    // logout), then, when the application quits, the orderly end of every session.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, [&program](QSessionManager&) {
+        if (program.Engine) program.Engine->SaveSettings();
+    });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&program] {
+        if (program.Window) program.Window->Shutdown();
+    });
+    auto exitCode = [&terminations](int otherwise) {
+        return terminations.Received() ? TTerminationSignals::ExitCode(terminations.Received()) : otherwise;
+    };
+    // A quit asked for before the event loop runs would be lost: the start checks for it.
+    if (!program.Start() || terminations.Received()) return exitCode(program.ExitCode);
+    return exitCode(QApplication::exec());
 }
 
 } // namespace dm
