@@ -657,6 +657,8 @@ void TSync::ConfirmAccount() {
             WebHandler(this, &TSync::ConfirmAccountResponse), webOwner_);
 }
 
+void TSync::ShowCanceled() { ShowBlocked(TButtonLayout::Canceled, "Your Invara account has been canceled."); }
+
 void TSync::ShowBlocked(TButtonLayout layout, const std::string& text) {
     Layout = layout;
     Blocked = true;
@@ -716,7 +718,7 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
     } else if (path("suspended") == "1") {
         ShowBlocked(TButtonLayout::Suspended, path("message"));
     } else if (path("deleted") == "1") {
-        ShowBlocked(TButtonLayout::Canceled, "Your Invara account has been canceled.");
+        ShowCanceled();
     } else if (path("back") == "1") {
         tmrUnableConfirm.start();
     } else {

@@ -8,7 +8,11 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 namespace dm {
+
+class TBrowserView;
 
 class TGuiPrompts : public TUserPrompts {
 public:
@@ -28,6 +32,10 @@ public:
                                                const std::string& billerId) override;
     void ShowServicePopup(const TPopupSpec& popup) override;
     void ShowHtml(const std::string& caption, const std::string& html) override;
+
+private:
+    // Popups tell the main window which page has the keyboard focus.
+    std::function<void(TBrowserView*)> ActiveBrowserHook() const;
 };
 
 } // namespace dm

@@ -1,0 +1,29 @@
+// The reference of the control-panel benchmark: a bare QWebEngineView in the default setup
+// loading one address; prints the milliseconds from load() to loadFinished.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWebEngineView>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QWebEngineView view;
+    view.resize(870, 640);
+    view.show();
+    QElapsedTimer timer;
+    QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool ok) {
+        if (!ok) return;
+        // Only the final page counts, not the redirecting start.
+        if (!view.url().path().endsWith(QLatin1String("index.php"))) return;
+        std::printf("%.3f\n", double(timer.nsecsElapsed()) / 1e6);
+        std::fflush(stdout);
+        std::_Exit(0);
+    });
+    timer.start();
+    view.load(QUrl(QString::fromLocal8Bit(argv[1])));
+    return app.exec();
+}
