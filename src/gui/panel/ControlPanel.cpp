@@ -115,9 +115,14 @@ TControlPanel::TControlPanel(TUserPrompts& prompts, TMainEngine* engine, bool is
 }
 
 TControlPanel::~TControlPanel() {
-    // The views report to this object; they go before it does.
-    delete WebReconnect;
-    delete Web;
+    // The views report to this object, so they go before it does; a dying page still answers
+    // its pending questions (with nothing), and those answers must find no view to use.
+    Closed = true;
+    TBrowserView* web = Web;
+    TBrowserView* reconnect = WebReconnect;
+    Web = WebReconnect = nullptr;
+    delete reconnect;
+    delete web;
 }
 
 void TControlPanel::resizeEvent(QResizeEvent* event) {

@@ -260,7 +260,12 @@ TWebView::TWebView(TWebEngine& engine, TBrowserEvents& events, QWidget* parent)
     });
 }
 
-TWebView::~TWebView() { disconnect(focus_); }
+TWebView::~TWebView() {
+    // Nothing of a view that is going reaches its owner any more.
+    disconnect(focus_);
+    page_->disconnect(this);
+    page_->disconnect(page_);
+}
 
 void TWebView::ElementAttribute(const QString& tag, const QString& id, const QString& attribute,
                                 std::function<void(const QString&, const QString&)> done) {
