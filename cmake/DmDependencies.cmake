@@ -2,8 +2,11 @@
 find_package(Threads REQUIRED)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Network)
+# Only the browser module links these (src/gui/CMakeLists.txt).
+find_package(Qt6 6.4 REQUIRED COMPONENTS WebEngineWidgets QuickWidgets PrintSupport)
 if(BUILD_TESTING)
   find_package(GTest REQUIRED)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
 endif()
 if(DM_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)

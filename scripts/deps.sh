@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  qt6-base-dev libcurl4-openssl-dev libssl-dev ca-certificates
+  qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev libssl-dev ca-certificates
   libcpp-httplib-dev zlib1g-dev libbrotli-dev libpugixml-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth

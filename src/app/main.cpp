@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
         if (dm::EqualsNoCase(a, "-headless")) headless = true;
 
     if (!headless) {
+        // The browser module, loaded later, shares OpenGL contexts with the widgets.
+        QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         QApplication app(argc, argv);
         return dm::RunWindowed(arguments);
     }

@@ -665,6 +665,8 @@ void TSync::ConfirmAccount() {
             WebHandler(this, &TSync::ConfirmAccountResponse), webOwner_);
 }
 
+void TSync::ShowCanceled() { ShowBlocked(TButtonLayout::Canceled, "Your Invara account has been canceled."); }
+
 void TSync::ShowBlocked(TButtonLayout layout, const std::string& text) {
     Layout = layout;
     Blocked = true;
@@ -719,7 +721,7 @@ void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::st
     } else if (reply.Suspended) {
         ShowBlocked(TButtonLayout::Suspended, reply.Message);
     } else if (reply.Deleted) {
-        ShowBlocked(TButtonLayout::Canceled, "Your Invara account has been canceled.");
+        ShowCanceled();
     } else if (reply.Back) {
         tmrUnableConfirm.start();
     } else {

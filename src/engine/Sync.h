@@ -98,6 +98,8 @@ public:
 
     // The account confirmation; also sent again while blocked.
     void ConfirmAccount();
+    // The tab says that the account is cancelled and offers only Remove.
+    void ShowCanceled();
     // The entry of the biller list: "Biller " + id + " - " + name for loaded billers, the plain
     // name for billers added during the run.
     std::string ListEntry;

@@ -1,7 +1,6 @@
 // The GUI side of the user prompts: message boxes with their texts, icons and buttons, and the
 // password, credentials, login-hint and page windows, each with a screenshot.
 
-#include "gui/dialogs/HtmlWindow.h"
 #include "gui/main/GuiPrompts.h"
 #include "gui/main/GuiText.h"
 #include "gui/main/Pictures.h"
@@ -199,22 +198,6 @@ TEST(Dialogs, AppIconHasEverySizeWithoutATheme) {
         // The centre of the drawing is the blue square, never transparent.
         EXPECT_GT(qAlpha(pixmap.toImage().pixel(size / 2, size / 5)), 200) << size;
     }
-}
-
-TEST(Dialogs, PagesOfOurOwnOpenInAModalWindow) {
-    TGuiPrompts prompts;
-    QString caption, text;
-    dmtest::WhenModal([&](QWidget* modal) {
-        auto* w = qobject_cast<THtmlWindow*>(modal);
-        ASSERT_NE(w, nullptr);
-        caption = w->windowTitle();
-        text = w->Page->toPlainText();
-        dmtest::SaveScreenshot(w, "dialog_html_window");
-        w->reject();
-    });
-    prompts.ShowHtml("Invara Synchronize All Billers Summary", "<h3>Summary</h3><p>Demo Co: synchronised</p>");
-    EXPECT_EQ(caption, "Invara Synchronize All Billers Summary");
-    EXPECT_TRUE(text.contains("Demo Co: synchronised"));
 }
 
 TEST(Dialogs, SecondMessageBoxIsOffsetFromTheFirst) {

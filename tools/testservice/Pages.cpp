@@ -259,7 +259,13 @@ TServiceAnswer TTestService::PanelPage(TServiceRequest& request) {
         return Page("Forgot User Name or Password", "<p>The demo account is user name <b>demo</b>, password <b>demo</b>.</p>");
     if (e == "business/dm_popup.php") {
         std::string message = request.Query("msg").empty() ? "A message from Invara." : request.Query("msg");
-        return Page("Invara", "<p>" + HtmlEscape(message) + "</p><p><button onclick=\"window.close()\">Close</button></p>");
+        // close=1: the page closes its own window once loaded.
+        std::string closing = request.Query("close") == "1"
+                                  ? "<script>window.addEventListener('load', function () { setTimeout(function () { "
+                                    "window.close(); }, 300); });</script>"
+                                  : "";
+        return Page("Invara", "<p>" + HtmlEscape(message) + "</p><p><button onclick=\"window.close()\">Close</button></p>" +
+                                  closing);
     }
     if (e.rfind("business/", 0) != 0) {
         answer = Page("Not Found", "<p>There is no such page.</p>");
@@ -304,6 +310,20 @@ TServiceAnswer TTestService::PanelPage(TServiceRequest& request) {
     if (page == "reports.php")
         return Page("Reports", "<p><a href=\"" + base + "business/report.php\" target=\"_blank\">Open the payments report</a> "
                                "(opens a new window inside the Desktop Manager).</p>" + home);
+    if (page == "frames.php")
+        return Page("Frames", "<iframe src=\"" + base + "business/statement.php\" width=\"300\" height=\"120\"></iframe>"
+                              "<iframe src=\"" + base + "business/report.php\" width=\"300\" height=\"120\"></iframe>" + home,
+                    request.Query("marker") == "logout" ? "<!-- DMCOMMAND_LOGOUT -->" : "");
+    if (page == "new_window.php") {
+        // Opens report.php in a new window shortly after loading, as a click on a _blank link would.
+        std::string external = request.Query("external") == "1"
+                                   ? "<input type=\"hidden\" id=\"_new_window_external\" value=\"1\">\r\n"
+                                   : "";
+        std::string target = request.Query("to") == "foreign" ? "http://localhost:9/elsewhere.html" : base + "business/report.php";
+        return Page("New Window", external + "<p>A report opens in a new window.</p><script>window.addEventListener('load', "
+                                             "function () { setTimeout(function () { window.open('" + target +
+                                             "', '_blank'); }, 300); });</script>" + home);
+    }
     if (page == "help.php")
         return Page("Help", "<input type=\"hidden\" id=\"_new_window_external\" value=\"1\">\r\n<p><a href=\"" + base +
                                 "signup/\" target=\"_blank\">Open the help site</a> (opens your web browser).</p>" + home);

@@ -1,11 +1,16 @@
 #include "gui/main/GuiPrompts.h"
 
 #include "engine/AppState.h"
+#include "engine/ControlPanelRules.h"
 #include "gui/dialogs/HtmlWindow.h"
 #include "gui/dialogs/QBFileNotFound.h"
 #include "gui/invoices/UnsentInvoices.h"
 #include "gui/main/GuiText.h"
+#include "gui/main/Main.h"
 #include "gui/panel/AuthFailed.h"
+#include "gui/panel/Browser.h"
+#include "gui/panel/ControlPanel.h"
+#include "gui/panel/WebPopup.h"
 #include "gui/sync/UnableConfirm.h"
 #include "platform/System.h"
 
@@ -94,13 +99,42 @@ TFileNotFoundChoice TGuiPrompts::AskCompanyFileNotFound(const std::string& path,
     return TFileNotFoundChoice::None;
 }
 
-// The service's pages need a browser; until the embedded one exists the desktop's shows them.
+std::function<void(TBrowserView*)> TGuiPrompts::ActiveBrowserHook() const {
+    QPointer<TMain> main = qobject_cast<TMain*>(Owner.data());
+    return [main](TBrowserView* browser) {
+        if (main) main->SetActiveBrowser(browser);
+    };
+}
+
 void TGuiPrompts::ShowServicePopup(const TPopupSpec& popup) {
-    if (!popup.Url.empty()) ShellOpen(popup.Url);
+    // A page of another host is the user's browser's business; other addresses are not opened.
+    if (!popup.Url.empty()) {
+        const TBrowserTarget target = BrowserTargetOfAddress(popup.Url);
+        if (target == TBrowserTarget::Desktop) ShellOpen(popup.Url);
+        if (target != TBrowserTarget::Agent) return;
+    }
+    TWebPopup window(*this, Owner);
+    window.ControlPanel1->OnActiveBrowser = ActiveBrowserHook();
+    window.StartUrl = popup.Url;
+    QRect area(0, 0, 1024, 768);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
+    window.ApplyGeometry(PopupGeometry(popup, area.width(), area.height()));
+    if (popup.HideMaximize) window.HideMaximize();
+    if (popup.Maximized) window.setWindowState(Qt::WindowMaximized);
+    window.exec();
 }
 
 void TGuiPrompts::ShowHtml(const std::string& caption, const std::string& html) {
-    THtmlWindow window(GuiText(caption), GuiText(html), Owner);
+    TWebPopup window(*this, Owner);
+    if (!window.ControlPanel1->Web) {
+        // Without the browser module the summary is still readable, if without its toolbar.
+        THtmlWindow fallback(GuiText(caption), GuiText(html), Owner);
+        fallback.exec();
+        return;
+    }
+    window.ControlPanel1->OnActiveBrowser = ActiveBrowserHook();
+    LoadHtmlIntoBrowser(*window.ControlPanel1->Web, html);
+    window.setWindowTitle(GuiText(caption));
     window.exec();
 }
 

@@ -8,7 +8,11 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 namespace dm {
+
+class TBrowserView;
 
 class TGuiPrompts : public TUserPrompts {
 public:
@@ -29,6 +33,10 @@ public:
     void ShowServicePopup(const TPopupSpec& popup) override;
     void ShowHtml(const std::string& caption, const std::string& html) override;
     TReviewResult ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool allowAttachments) override;
+
+private:
+    // Popups tell the main window which page has the keyboard focus.
+    std::function<void(TBrowserView*)> ActiveBrowserHook() const;
 };
 
 } // namespace dm

@@ -14,6 +14,8 @@
 #include "gui/main/GuiText.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/UpdateBar.h"
+#include "gui/panel/Browser.h"
+#include "gui/panel/ControlPanel.h"
 #include "gui/panel/LoginBubble.h"
 #include "gui/sync/SyncView.h"
 #include "platform/System.h"
@@ -86,6 +88,8 @@ TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget
         move(screen->availableGeometry().center() - QPoint(326, 247));
 
     trayProbed_ = TrayAvailable = TrayProbe();
+    // Only the service's own pages load inside the agent; nothing is loaded yet.
+    SetBrowserSetup({app.BaseUrl, app.StorageFolder, {}, {}, {}});
 
     client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("client"));
@@ -156,6 +160,7 @@ TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget
     connect(&engine, &TMainEngine::billerActivated, this, [this](TSync* frame) {
         if (QWidget* page = PageOf(frame)) PageControl1->setCurrentWidget(page);
         startedInRun_.push_back(frame);
+        if (TControlPanel* panel = PanelOf(frame)) panel->hide();
         if (const TBillerPage* p = Find(frame)) UpdateBubble(*p);
     });
     connect(&engine, &TMainEngine::updateAnnounced, this, &TMain::ShowUpdateBar);
@@ -312,9 +317,15 @@ void TMain::BillerAdded(TSync* frame) {
 
     view->btnSyncOptions->setEnabled(!engine_.SyncAllActive);
     connect(view, &TSyncView::optionsClicked, this, [this] { ShowOptions(true); });
-    // Only the desktop's browser can show the control panel until the embedded one exists.
-    view->btnControlPanel->setEnabled(engine_.Options.loginbrowser);
-    connect(view, &TSyncView::controlPanelClicked, this, &TMain::OpenControlPanel);
+    connect(view, &TSyncView::controlPanelClicked, this, [this, view](TSync* f) {
+        if (view->btnControlPanel->text() == QLatin1String("Login")) OpenControlPanel(f);
+        else CloseControlPanel(f);
+    });
+    // The control panel's home page shows the data of the session that just ended.
+    connect(frame, &TSync::sessionFinished, page, [this, frame] {
+        if (engine_.SyncAllActive) return;
+        if (TControlPanel* panel = PanelOf(frame)) panel->RefreshIfHome();
+    });
 
     // Billers of the settings file carry the environment prefix; billers added in this run do not.
     const std::string name = EscapeAmpersands(frame->Biller.name);
@@ -345,7 +356,7 @@ void TMain::UpdateBubble(const TBillerPage& page) {
     // A biller synchronising in an all-biller run shows its progress without the hint.
     const bool inRun = engine_.SyncAllActive &&
                        std::find(startedInRun_.begin(), startedInRun_.end(), page.frame) != startedInRun_.end();
-    page.bubble->setVisible(page.frame->Layout == TSync::TButtonLayout::Confirmed && !inRun);
+    page.bubble->setVisible(page.frame->Layout == TSync::TButtonLayout::Confirmed && !inRun && !page.panel);
 }
 
 void TMain::SyncAllChanged() {
@@ -362,8 +373,9 @@ void TMain::SyncAllChanged() {
         PageChange();
     }
     for (const TBillerPage& p : pages_) {
-        p.view->btnControlPanel->setEnabled(!active && engine_.Options.loginbrowser);
+        p.view->btnControlPanel->setEnabled(!active);
         p.view->btnSyncOptions->setEnabled(!active);
+        if (!active && p.panel) p.panel->show();
         UpdateBubble(p);
     }
 }
@@ -389,6 +401,9 @@ void TMain::BillerRemoved(TSync* frame) {
 
 void TMain::PageChange() {
     QWidget* page = PageControl1->currentWidget();
+    // The service session may have expired while the user was elsewhere.
+    if (TSync* frame = BillerForPage(page); frame && !engine_.SyncAllActive && !openingPanel_)
+        if (TControlPanel* panel = PanelOf(frame)) panel->Reconnect();
     for (int i = 0; i < lbxBillers->count(); ++i) {
         if (lbxBillers->itemData(i).value<QObject*>() == page) {
             QSignalBlocker block(lbxBillers);
@@ -446,7 +461,27 @@ void TMain::OpenControlPanel(TSync* frame) {
         ShellOpen(app_.BaseUrl + "securelogin");
         return;
     }
-    // The embedded control panel comes later; its button is disabled meanwhile.
+    auto it = std::find_if(pages_.begin(), pages_.end(), [&](const TBillerPage& p) { return p.frame == frame; });
+    if (it == pages_.end() || it->panel) return;
+    QWidget* page = it->page;
+    QPointer<TSyncView> view = it->view;
+    auto* panel = new TControlPanel(prompts_, &engine_, false, page);
+    static_cast<QVBoxLayout*>(page->layout())->insertWidget(1, panel, 1);
+    connect(panel, &TControlPanel::closeRequested, this, [this](TSync* f) { CloseControlPanel(f); },
+            Qt::QueuedConnection);
+    panel->OnActiveBrowser = [this](TBrowserView* browser) { SetActiveBrowser(browser); };
+    it->panel = panel;
+    LastControlPanel = panel;
+    UpdateBubble(*it);
+
+    QPointer<TControlPanel> guard(panel);
+    QPointer<TSync> biller(frame);
+    if (!panel->Login(frame) || !guard || !biller || !view) return;
+    openingPanel_ = true; // the sign-in just started; no second one for the page change
+    PageControl1->setCurrentWidget(page);
+    openingPanel_ = false;
+    view->btnControlPanel->setText(QStringLiteral("Logout"));
+    view->update();
 }
 
 void TMain::ShowOptions(bool billerView) {
@@ -467,9 +502,33 @@ void TMain::ShowOptions(bool billerView) {
     dialog.exec();
     engine_.ApplyWebOptions();
     engine_.SaveSettings();
-    for (const TBillerPage& p : pages_)
-        p.view->btnControlPanel->setEnabled(!engine_.SyncAllActive && engine_.Options.loginbrowser);
 }
+
+void TMain::CloseControlPanel(TSync* frame) {
+    auto it = std::find_if(pages_.begin(), pages_.end(), [&](const TBillerPage& p) { return p.frame == frame; });
+    // A second request for a panel that is already gone does nothing.
+    if (it == pages_.end() || !it->panel) return;
+    TControlPanel* panel = it->panel;
+    if (activeBrowser_ && panel->isAncestorOf(activeBrowser_)) activeBrowser_ = nullptr;
+    if (panel->Web) panel->Web->hide();
+    panel->hide();
+    it->panel = nullptr;
+    // The panel may be inside one of its own handlers.
+    panel->deleteLater();
+    it->view->btnControlPanel->setText(QStringLiteral("Login"));
+    it->view->update();
+    UpdateBubble(*it);
+}
+
+TControlPanel* TMain::PanelOf(const TSync* frame) const {
+    const TBillerPage* p = Find(frame);
+    return p ? p->panel.data() : nullptr;
+}
+
+void TMain::SetActiveBrowser(TBrowserView* browser) { activeBrowser_ = browser; }
+
+TBrowserView* TMain::ActiveBrowser() const { return static_cast<TBrowserView*>(activeBrowser_.data()); }
+
 
 void TMain::ShowUpdateBar() {
     if (pnlUpdate->isVisibleTo(this)) return;

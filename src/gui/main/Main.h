@@ -25,6 +25,8 @@ class QTabWidget;
 
 namespace dm {
 
+class TBrowserView;
+class TControlPanel;
 class TLoginBubble;
 class TMainEngine;
 class TSync;
@@ -93,7 +95,16 @@ public:
     void UpdateBillerBar();
     void ApplyLayoutRule();
     void PageChange();
+    // The Login button: the control panel signs in (or the user's browser opens the secure
+    // login page with the "loginbrowser" option); Logout and the panel's own close requests
+    // free it again.
     void OpenControlPanel(TSync* frame);
+    void CloseControlPanel(TSync* frame);
+    TControlPanel* PanelOf(const TSync* frame) const;
+    QPointer<TControlPanel> LastControlPanel;
+    // The page that has the keyboard focus; Qt delivers the keys itself, so this only records it.
+    void SetActiveBrowser(TBrowserView* browser);
+    TBrowserView* ActiveBrowser() const;
     // The Options dialog, modal; the settings are saved afterwards however it was closed.
     // billerView (a biller's Options button, -options): with several billers it opens on the
     // Billers tab with the active tab's biller.
@@ -129,6 +140,7 @@ private:
         QWidget* page;
         TSyncView* view;
         TLoginBubble* bubble;
+        QPointer<TControlPanel> panel;
     };
     const TBillerPage* Find(const TSync* frame) const;
     void BuildMenus();
@@ -146,6 +158,8 @@ private:
     QWidget* client_;
     std::vector<TBillerPage> pages_;
     std::vector<QPointer<TSync>> startedInRun_;
+    QPointer<QWidget> activeBrowser_;
+    bool openingPanel_ = false;
     bool loading_ = false;
     bool trayProbed_ = false;
     bool trayStarted_ = false;
