@@ -93,8 +93,9 @@ TFileNotFoundChoice TGuiPrompts::AskCompanyFileNotFound(const std::string& path,
 }
 
 // The service's pages need a browser; until the embedded one exists the desktop's shows them.
+// The address comes from the network: a web page or nothing, never a program or a local file.
 void TGuiPrompts::ShowServicePopup(const TPopupSpec& popup) {
-    if (!popup.Url.empty()) ShellOpen(popup.Url);
+    if (!popup.Url.empty()) OpenWebAddress(popup.Url);
 }
 
 void TGuiPrompts::ShowHtml(const std::string& caption, const std::string& html) {
