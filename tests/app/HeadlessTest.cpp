@@ -1,5 +1,7 @@
 // The agent as a program without a display: its exit codes and what it prints.
 
+#include "HostileServer.h"
+#include "NetFixtures.h"
 #include "TestService.h"
 #include "TestSupport.h"
 
@@ -34,13 +36,16 @@ struct HeadlessFixture {
         dmtest::WriteFileBytes(dir.Path() / "store" / "invdesk.xml",
                                "<?xml version=\"1.0\"?><mvt><businesslist>" + businesses + "</businesslist></mvt>");
     }
-    AgentRun Agent(QStringList args) {
+    // baseUrl: another service than the local one; caFile: the authorities the agent trusts.
+    AgentRun Agent(QStringList args, const std::string& baseUrl = {}, const std::string& caFile = {}) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("INVARA_QB_HOME", QString::fromStdString((dir.Path() / "qb").string()));
+        if (!caFile.empty()) env.insert("SSL_CERT_FILE", QString::fromStdString(caFile));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        args << "-headless" << "-localtest" << QString::fromStdString("-baseurl=http://127.0.0.1:" + std::to_string(port) + "/")
+        const std::string base = baseUrl.empty() ? "http://127.0.0.1:" + std::to_string(port) + "/" : baseUrl;
+        args << "-headless" << "-localtest" << QString::fromStdString("-baseurl=" + base)
              << QString::fromStdString("-storage=" + dir.Folder() + "store");
         p.start(QStringLiteral(DM_BIN_DIR "/invara-desktop-manager"), args);
         p.waitForFinished(60000);
@@ -78,4 +83,44 @@ TEST(Headless, ExitCodesTellWhetherEveryBillerSucceeded) {
     EXPECT_EQ(one.output.find("Synchronising biller 1002"), std::string::npos);
     AgentRun unknown = f.Agent({"-sync=42"});
     EXPECT_EQ(unknown.exitCode, 2) << unknown.output;
+}
+
+// The alternate connection to an HTTPS server that resets its connections: the agent reports
+// the failure and its cause, and ends as a failed run, not killed by a broken pipe.
+TEST(Headless, AlternateConnectionSurvivesAServerThatResets) {
+    HeadlessFixture f;
+    f.Settings(Demo);
+    const auto& certs = dmtest::TTestCerts::Get();
+    struct {
+        const char* name;
+        dmtest::THostileServer::TScript script;
+        const char* cause;
+    } cases[] = {
+        {"reset before the answer",
+         [](dmtest::THostileConnection& c) {
+             c.ReadHead();
+             c.Reset();
+         },
+         "connection closed or reset"},
+        {"reset in the middle of the answer",
+         [](dmtest::THostileConnection& c) {
+             if (c.ReadHead().empty()) return;
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             c.Write("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<?xml version=\"1.0\"?><response>");
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             c.Reset();
+         },
+         "connection closed or reset"},
+    };
+    for (const auto& c : cases) {
+        dmtest::THostileServer server(c.script, certs.CertFile, certs.KeyFile);
+        AgentRun run = f.Agent({"-ih", "-syncall"}, server.Url("/"), certs.CaFile);
+        EXPECT_EQ(run.exitCode, 1) << c.name << "\n" << run.output;
+        EXPECT_NE(run.output.find("Biller 1001 - Demo Co: not synchronised: Unable to communicate with Invara."),
+                  std::string::npos)
+            << c.name << "\n" << run.output;
+        EXPECT_NE(run.output.find(std::string("connection failure (biller 1001): ") + c.cause), std::string::npos)
+            << c.name << "\n" << run.output;
+        EXPECT_GT(server.Connections(), 0) << c.name;
+    }
 }
