@@ -1,5 +1,6 @@
 #include "gui/main/GuiPrompts.h"
 
+#include "core/General.h"
 #include "engine/AppState.h"
 #include "gui/dialogs/HtmlWindow.h"
 #include "gui/dialogs/QBFileNotFound.h"
@@ -95,7 +96,9 @@ TFileNotFoundChoice TGuiPrompts::AskCompanyFileNotFound(const std::string& path,
 // The service's pages need a browser; until the embedded one exists the desktop's shows them.
 // The address comes from the network: a web page or nothing, never a program or a local file.
 void TGuiPrompts::ShowServicePopup(const TPopupSpec& popup) {
-    if (!popup.Url.empty()) OpenWebAddress(popup.Url);
+    if (!popup.Url.empty() && IsWebAddress(popup.Url) && !OpenWebAddress(popup.Url))
+        Box(Owner, QMessageBox::Warning,
+            "No program is set up on this computer to open web pages.\r\r" + TextHead(popup.Url, 1024), QMessageBox::Ok);
 }
 
 void TGuiPrompts::ShowHtml(const std::string& caption, const std::string& html) {
