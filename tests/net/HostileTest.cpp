@@ -18,8 +18,19 @@ using namespace dmtest;
 
 namespace {
 
-// What a request may cost in memory at most: the answer limit and the program around it.
+// What a request may cost in memory at most: the answer limit and the program around it. Under
+// AddressSanitizer freed memory is held back on purpose, and the bound says nothing.
 constexpr long PeakBoundKilobytes = (DefaultMaxAnswerSize >> 10) + 200 * 1024;
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DM_SANITIZED 1
+#endif
+#endif
+#ifdef DM_SANITIZED
+constexpr bool MemoryBoundHolds = false;
+#else
+constexpr bool MemoryBoundHolds = true;
+#endif
 
 void ChunkedForever(THostileConnection& c) {
     if (c.ReadHead().empty()) return;
@@ -136,7 +147,7 @@ TEST(HostileServers, EveryRequestEndsWithinItsLimits) {
         EXPECT_EQ(run.last, c.last) << c.name;
         EXPECT_NE(run.reason.find(c.reason), std::string::npos) << c.name << ": " << run.reason;
         EXPECT_GT(run.peakKilobytes, 0) << c.name;
-        EXPECT_LT(run.peakKilobytes, PeakBoundKilobytes) << c.name;
+        if (MemoryBoundHolds) EXPECT_LT(run.peakKilobytes, PeakBoundKilobytes) << c.name;
     }
 }
 
