@@ -304,9 +304,11 @@ std::string TWebInet::LimitReason() const {
     case TLimit::HeadersTooLarge:
         return "answer headers too large: over the limit of " + std::to_string(MaxHeaderSize) + " bytes";
     case TLimit::RedirectRefused: return limitDetail_;
-    case TLimit::Deadline:
+    case TLimit::Deadline: {
+        const auto ms = RequestDeadlineOf(Options).count();
         return "timed out: the request took longer than " +
-               std::to_string(RequestDeadlineOf(Options).count() / 1000.0).substr(0, 6) + " s in all";
+               (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") + " in all";
+    }
     case TLimit::None: break;
     }
     return {};
@@ -408,6 +410,7 @@ int TWebInet::Perform(void* curl) {
     if (!multi) return CURLE_OUT_OF_MEMORY;
     curl_multi_add_handle(multi, curl);
     curl_ = curl;
+    const auto started = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(abortMutex_);
         multi_ = multi;
@@ -435,7 +438,10 @@ int TWebInet::Perform(void* curl) {
     curl_multi_remove_handle(multi, curl);
     curl_multi_cleanup(multi);
     curl_ = nullptr;
-    if (code == CURLE_OPERATION_TIMEDOUT && !timedOut_ && limit_ == TLimit::None) limit_ = TLimit::Deadline;
+    // libcurl's time-out is the whole-request deadline, unless it came sooner (connecting).
+    if (code == CURLE_OPERATION_TIMEDOUT && !timedOut_ && limit_ == TLimit::None &&
+        std::chrono::steady_clock::now() - started >= RequestDeadlineOf(Options) - std::chrono::milliseconds(100))
+        limit_ = TLimit::Deadline;
     return timedOut_ ? CURLE_OPERATION_TIMEDOUT : code;
 }
 
