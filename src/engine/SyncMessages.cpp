@@ -181,7 +181,7 @@ TPopupSpec ReadPopup(const TKvXMLElement& popup) {
 }
 
 TPopupGeometry PopupGeometry(const TPopupSpec& spec, int workAreaWidth, int workAreaHeight) {
-    // In floating point, then kept in range: a spec need not come from ReadPopup.
+    // In floating point, then kept in range: the sizes need not come from ReadPopup.
     auto pixels = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, double(MaxPopupPixels)))); };
     auto share = [&](int area, int percent) { return pixels(double(area) * std::clamp(percent, 0, 100) / 100.0); };
     TPopupGeometry g;

@@ -94,7 +94,7 @@ TEST(SyncMessages, AnswersAreReadBelowSoapBody) {
     EXPECT_FALSE(LooksLikeXml("Fatal error: ..."));
 }
 
-// A spec made elsewhere than ReadPopup: the arithmetic itself cannot overflow.
+// Sizes made elsewhere than in ReadPopup: the arithmetic itself cannot overflow.
 TEST(SyncMessages, PopupGeometryOfExtremeSpecs) {
     TPopupSpec spec;
     spec.WidthPercent = 2147483647;
