@@ -435,7 +435,7 @@ void TSync::Process_SendRequest(const std::string& answer) {
         if (dmElement->FindChild("popup")) {
             if (acted) {
                 // Both would post a request; the chosen invoices go first and the popup is only shown.
-                main_.Prompts.ShowServicePopup(ReadPopup(*dmElement->FindChild("popup")));
+                main_.ShowServicePopup(ReadPopup(*dmElement->FindChild("popup")));
                 return;
             }
             // Either a request for a request or the closing of the connection is under way.
