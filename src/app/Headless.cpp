@@ -217,6 +217,11 @@ int RunHeadless(TAppState& state) {
         std::printf("  [%s] %s\n", current.c_str(), message.c_str());
         std::fflush(stdout);
     });
+    // The user-facing texts stay as they are; what really failed goes to the error output.
+    QObject::connect(&engine, &TMainEngine::webFailed, [&](const std::string& billerId, const std::string& cause) {
+        std::fprintf(stderr, "connection failure%s: %s\n", billerId.empty() ? "" : (" (biller " + billerId + ")").c_str(),
+                     OneLine(cause).c_str());
+    });
     // Local loops: quitting the application's own loop would also shut the transport down.
     QEventLoop loop;
     // SIGTERM, SIGINT, SIGHUP: the same end as a finished run (settings saved, QuickBooks

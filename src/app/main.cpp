@@ -80,6 +80,7 @@ const char* const UsageText =
 } // namespace
 
 int main(int argc, char** argv) {
+    dm::IgnoreBrokenPipes();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     // Answered before anything starts, so that neither reaches a running copy.
     for (const std::string& a : arguments) {

@@ -3,6 +3,7 @@
 #include "core/Version.h"
 
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 
 namespace dm {
@@ -361,5 +362,12 @@ std::string TVersionInfo::BuildNumber() const {
     std::string text = FileVersionText();
     return text.substr(text.rfind('.') + 1);
 }
+
+std::string TextHead(std::string_view text, size_t head) {
+    if (text.size() <= head) return std::string(text);
+    return std::string(text.substr(0, head)) + "... (" + std::to_string(text.size()) + " bytes in all)";
+}
+
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
 
 } // namespace dm

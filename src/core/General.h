@@ -62,6 +62,16 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // Removes characters with codes 0 to 32 at both ends.
 std::string_view TrimBlanks(std::string_view text);
 
+// What a log line, a message box or an error report carries of a text from the network: the
+// text itself when it is short, else its first head bytes and its size, so that an answer of a
+// gigabyte is never copied on.
+inline constexpr size_t TextHeadSize = 4096;
+std::string TextHead(std::string_view text, size_t head = TextHeadSize);
+
+// Programs that talk to peers over sockets ignore SIGPIPE: a write to a connection the peer
+// has closed (a TLS close notify, an answer to a client gone) must fail, not end the process.
+void IgnoreBrokenPipes();
+
 // The program's version, split the way the service and the About box want it.
 class TVersionInfo {
 public:

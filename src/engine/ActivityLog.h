@@ -16,6 +16,9 @@
 namespace dm {
 
 constexpr std::int64_t LogRotationSize = 1048576;
+// What one entry carries of an answer from the network (TextHead): every real answer fits, a
+// hostile one of a gigabyte does not go into the log whole.
+constexpr size_t LoggedAnswerHead = 64 << 10;
 
 class TActivityLog {
 public:

@@ -7,6 +7,7 @@
 #include "engine/Schedule.h"
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
+#include "platform/System.h"
 
 #include <QMetaObject>
 
@@ -173,6 +174,21 @@ void TMainEngine::LogLine(const std::string& message, const std::string& details
     }
 }
 
+void TMainEngine::LogWebFailure(const std::string& billerId) {
+    const std::string& cause = WebFailureReason();
+    if (cause.empty()) return;
+    emit webFailed(billerId, cause);
+    LogLine("Connection failure: " + TextHead(cause, 1024));
+}
+
+void TMainEngine::ShowServicePopup(TPopupSpec popup) {
+    if (!popup.Url.empty() && !IsWebAddress(popup.Url)) {
+        LogLine("Refused to open an address from the service that is not a web address.", TextHead(popup.Url, 1024));
+        popup.Url.clear();
+    }
+    Prompts.ShowServicePopup(popup);
+}
+
 void TMainEngine::EndLogSession(bool failed) {
     try {
         log_.EndLogSession(failed);
@@ -321,6 +337,10 @@ void TMainEngine::UpdateResponse(std::int32_t, WebStatus status, const std::stri
     AnnouncedStartupVersion = startup;
     Prompts.ShowNotification(true, UpdateNoticeFragment);
     UpdateUrl = doc.Root()->PathText("response/url");
+    if (!UpdateUrl.empty() && !IsWebAddress(UpdateUrl)) {
+        LogLine("Refused an update link that is not a web address.", TextHead(UpdateUrl, 1024));
+        UpdateUrl.clear();
+    }
     UpdateBarShown = true;
     emit updateAnnounced();
 }

@@ -8,6 +8,7 @@
 #include "engine/AppState.h"
 #include "engine/Settings.h"
 #include "engine/Sync.h"
+#include "engine/SyncMessages.h"
 #include "net/Web.h"
 
 #include <QDateTime>
@@ -95,6 +96,13 @@ public:
     void EndLogSession(bool failed);
     // A session is writing "log.txt" now.
     bool LogSessionOpen() const { return log_.IsOpen(); }
+    // Inside a wsFailed handler: the transport's cause of the failure to the log (and to
+    // whoever watches webFailed), while the user keeps reading the fixed text.
+    void LogWebFailure(const std::string& billerId);
+
+    // A window the service asks for. Its address came from the network: one that is not a web
+    // address is refused and logged, and the window gets none.
+    void ShowServicePopup(TPopupSpec popup);
 
     // A notification fragment: its command is run, the rest shown when there is any and show
     // is set.
@@ -133,6 +141,8 @@ signals:
     // The all-biller run made this biller's page the active one.
     void billerActivated(dm::TSync* frame);
     void logged(const std::string& billerId, const std::string& message);
+    // The real cause of a failed request ("certificate not trusted: ..."), in a session or not.
+    void webFailed(const std::string& billerId, const std::string& cause);
     void sessionFinished(dm::TSync* frame);
     void syncInProgressChanged(bool on);
     void syncAllChanged();

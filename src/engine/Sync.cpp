@@ -47,6 +47,8 @@ const char* const TooManyRepeats = "The server asked for a request again too man
 // request with "ask again", would keep the session (and a headless run) going for ever.
 constexpr int MaxRedirects = 5;
 constexpr int MaxRepeats = 100;
+// What an error report carries of an answer: a short head for support, never a gigabyte.
+constexpr size_t ReportedAnswerHead = TextHeadSize;
 
 bool IsAccessDenied(const std::string& message) {
     return message == kQbMsgUserDenied || message == kQbMsgNoPermission || message == kQbMsgNoAutoLogin;
@@ -205,6 +207,7 @@ void TSync::AsyncWebResponse(std::int32_t, WebStatus status, const std::string& 
     switch (status) {
     case wsFailed:
         Log("Web response - Failed: Error #" + std::to_string(value));
+        main_.LogWebFailure(Biller.id);
         failed = true;
         break;
     case wsStatusCode:
@@ -245,7 +248,7 @@ void TSync::AsyncWebResponse(std::int32_t, WebStatus status, const std::string& 
         HadErrors = true;
         ErrorText = ServerErrorReported;
         if (main_.App.TestMode) {
-            main_.Prompts.ShowMessage(text);
+            main_.Prompts.ShowMessage(TextHead(text));
             if (Gone()) return;
             // The session would otherwise stay started with nothing to end it.
             FinishSync();
@@ -270,8 +273,9 @@ void TSync::SendServerErrorReport(const std::string& serverResponse, const std::
     std::vector<std::string> fields{
         "MerchantID=" + Biller.id,
         "BusinessName=" + FormEncode(Biller.name),
-        "Request=" + FormEncode(LastRequest),
-        "ServerResponse=" + FormEncode(serverResponse),
+        // The authenticate envelope goes as the log has it, without the password.
+        "Request=" + FormEncode(MaskPassword(LastRequest)),
+        "ServerResponse=" + FormEncode(TextHead(serverResponse, ReportedAnswerHead)),
     };
     if (!location.empty()) fields.push_back("Location=" + FormEncode(location));
     WebPost(main_.App.ReportErrorUrl, fields, FormContentType, {}, WebHandler(this, &TSync::AsyncWebResponse),
@@ -279,7 +283,7 @@ void TSync::SendServerErrorReport(const std::string& serverResponse, const std::
 }
 
 void TSync::Process_Authenticate(const std::string& answer) {
-    Log("Processing authentication response.", answer);
+    Log("Processing authentication response.", TextHead(answer, LoggedAnswerHead));
     TKvXML doc;
     doc.Parse(answer);
     const TKvXMLElement* body = SoapBody(doc);
@@ -306,7 +310,7 @@ void TSync::Process_Authenticate(const std::string& answer) {
         HadErrors = true;
         // The popup's own follow-up is not wanted here: the session ends either way.
         if (const TKvXMLElement* popup = dmElement->FindChild("popup")) {
-            main_.Prompts.ShowServicePopup(ReadPopup(*popup));
+            main_.ShowServicePopup(ReadPopup(*popup));
             if (Gone()) return;
         }
         FinishSync();
@@ -395,7 +399,7 @@ bool TSync::ShowServicePopup(const TKvXMLElement* dmElement) {
     const TKvXMLElement* popup = dmElement ? dmElement->FindChild("popup") : nullptr;
     if (!popup) return false;
     TPopupSpec spec = ReadPopup(*popup);
-    main_.Prompts.ShowServicePopup(spec);
+    main_.ShowServicePopup(spec);
     if (Gone()) return true;
     if (spec.SendRequestAgain) {
         SendRequestAgain();
@@ -406,7 +410,7 @@ bool TSync::ShowServicePopup(const TKvXMLElement* dmElement) {
 }
 
 void TSync::Process_SendRequest(const std::string& answer) {
-    Log("Received a SendRequest response from the server.", answer);
+    Log("Received a SendRequest response from the server.", TextHead(answer, LoggedAnswerHead));
     TKvXML doc;
     doc.Parse(answer);
     const TKvXMLElement* body = SoapBody(doc);
@@ -433,7 +437,7 @@ void TSync::Process_SendRequest(const std::string& answer) {
         if (dmElement->FindChild("popup")) {
             if (acted) {
                 // Both would post a request; the chosen invoices go first and the popup is only shown.
-                main_.Prompts.ShowServicePopup(ReadPopup(*dmElement->FindChild("popup")));
+                main_.ShowServicePopup(ReadPopup(*dmElement->FindChild("popup")));
                 return;
             }
             // Either a request for a request or the closing of the connection is under way.
@@ -482,7 +486,7 @@ void TSync::Process_SendRequest(const std::string& answer) {
 }
 
 void TSync::Process_ReceiveResponse(const std::string& answer) {
-    Log("Received a ReceiveResponse response from the server.", answer);
+    Log("Received a ReceiveResponse response from the server.", TextHead(answer, LoggedAnswerHead));
     TKvXML doc;
     doc.Parse(answer);
     const TKvXMLElement* body = SoapBody(doc);
@@ -527,7 +531,7 @@ void TSync::Process_CloseConnection(const std::string& answer) {
         Biller.smartsync = true;
         Biller.smartsyncsource = HtmlUnescape(smart->PathText("request"));
         std::string howOften = smart->PathText("howoften");
-        Biller.smartsyncdelay = ParseInteger(howOften).value_or(0);
+        Biller.smartsyncdelay = ReadSmartSyncDelay(howOften);
         Biller.smartsyncfilepath = HtmlUnescape(smart->PathText("filepath"));
         SmartSyncCountdown = Biller.smartsyncdelay;
         configured = true;
@@ -695,6 +699,7 @@ void TSync::ReplayDeferredStart() {
 void TSync::ConfirmAccountResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
     TBusyGuard busy(*this);
     if (status == wsFailed) {
+        main_.LogWebFailure(Biller.id);
         Confirming = false;
         tmrServiceUpdate.setInterval(5000); // try again in about five seconds
         // Every button stays hidden until the service answers.

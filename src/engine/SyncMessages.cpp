@@ -3,6 +3,7 @@
 #include "core/General.h"
 #include "platform/System.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace dm {
@@ -151,7 +152,9 @@ TAuthenticateResult ReadAuthenticateResult(const TKvXMLElement& result) {
     return r;
 }
 
-int ReadPercentage(std::string_view text) { return ParseInteger(text).value_or(100); }
+int ReadPercentage(std::string_view text) { return std::clamp(ParseInteger(text).value_or(100), -1, 100); }
+
+int ReadSmartSyncDelay(std::string_view text) { return std::clamp(ParseInteger(text).value_or(0), 0, 86400); }
 
 bool LooksLikeXml(std::string_view answer) { return answer.substr(0, 14) == "<?xml version="; }
 
@@ -163,14 +166,14 @@ TPopupSpec ReadPopup(const TKvXMLElement& popup) {
         const TKvXMLElement* e = popup.FindChild(name);
         if (!e || e->Text().empty()) return;
         std::string_view t = e->Text();
-        if (t.back() == '%') percent = ParseInteger(t.substr(0, t.size() - 1)).value_or(50);
-        else pixels = ParseInteger(t).value_or(50);
+        if (t.back() == '%') percent = std::clamp(ParseInteger(t.substr(0, t.size() - 1)).value_or(50), 0, 100);
+        else pixels = std::clamp(ParseInteger(t).value_or(50), 0, MaxPopupPixels);
     };
     size("width", spec.Width, spec.WidthPercent);
     size("height", spec.Height, spec.HeightPercent);
     auto limit = [&](const char* name, std::optional<int>& value) {
         const TKvXMLElement* e = popup.FindChild(name);
-        if (e && !e->Text().empty()) value = ParseInteger(e->Text()).value_or(50);
+        if (e && !e->Text().empty()) value = std::clamp(ParseInteger(e->Text()).value_or(50), 0, MaxPopupPixels);
     };
     limit("min_width", spec.MinWidth);
     limit("max_width", spec.MaxWidth);
@@ -183,15 +186,18 @@ TPopupSpec ReadPopup(const TKvXMLElement& popup) {
 }
 
 TPopupGeometry PopupGeometry(const TPopupSpec& spec, int workAreaWidth, int workAreaHeight) {
+    // In floating point, then kept in range: the sizes need not come from ReadPopup.
+    auto pixels = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, double(MaxPopupPixels)))); };
+    auto share = [&](int area, int percent) { return pixels(double(area) * std::clamp(percent, 0, 100) / 100.0); };
     TPopupGeometry g;
-    if (spec.Width) g.Width = *spec.Width;
-    if (spec.WidthPercent) g.Width = static_cast<int>(std::lround(workAreaWidth * *spec.WidthPercent / 100.0));
-    if (spec.Height) g.Height = *spec.Height;
-    if (spec.HeightPercent) g.Height = static_cast<int>(std::lround(workAreaHeight * *spec.HeightPercent / 100.0));
-    g.MinWidth = spec.MinWidth.value_or(0);
-    g.MaxWidth = spec.MaxWidth.value_or(0);
-    g.MinHeight = spec.MinHeight.value_or(0);
-    g.MaxHeight = spec.MaxHeight.value_or(0);
+    if (spec.Width) g.Width = pixels(*spec.Width);
+    if (spec.WidthPercent) g.Width = share(workAreaWidth, *spec.WidthPercent);
+    if (spec.Height) g.Height = pixels(*spec.Height);
+    if (spec.HeightPercent) g.Height = share(workAreaHeight, *spec.HeightPercent);
+    g.MinWidth = pixels(spec.MinWidth.value_or(0));
+    g.MaxWidth = pixels(spec.MaxWidth.value_or(0));
+    g.MinHeight = pixels(spec.MinHeight.value_or(0));
+    g.MaxHeight = pixels(spec.MaxHeight.value_or(0));
     return g;
 }
 

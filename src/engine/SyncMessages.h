@@ -78,12 +78,18 @@ TAuthenticateResult ReadAuthenticateResult(const TKvXMLElement& result);
 
 // The Body child of the document element, whatever its prefix, or null.
 const TKvXMLElement* SoapBody(const TKvXML& answer);
-// The session's percentage complete; a text that is not an integer counts as 100.
+// The session's percentage complete; a text that is not an integer counts as 100. Kept
+// within -1 (not complete) to 100 (complete), the range the session and its bar use.
 int ReadPercentage(std::string_view text);
+// Seconds between smart sync checks; a text that is not an integer counts as 0. Kept within
+// 0 to a day.
+int ReadSmartSyncDelay(std::string_view text);
 // "<?xml version=" at the very start.
 bool LooksLikeXml(std::string_view answer);
 
-// A window the service asks to show.
+// A window the service asks to show. Sizes are kept within 0 to MaxPopupPixels and percentages
+// within 0 to 100, whatever the service sends.
+inline constexpr int MaxPopupPixels = 32767;
 struct TPopupSpec {
     std::string Url;
     std::optional<int> Width, Height;           // pixels
@@ -98,7 +104,7 @@ struct TPopupGeometry {
     int Width = 0, Height = 0; // 0: the window's own default
     int MinWidth = 0, MaxWidth = 0, MinHeight = 0, MaxHeight = 0; // 0: no constraint
 };
-// The window's size on a work area of the given size.
+// The window's size on a work area of the given size, within 0 to MaxPopupPixels.
 TPopupGeometry PopupGeometry(const TPopupSpec& spec, int workAreaWidth, int workAreaHeight);
 
 } // namespace dm

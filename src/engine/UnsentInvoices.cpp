@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "core/KvXml.h"
+#include "platform/System.h"
 
 #include <cstring>
 #include <unistd.h>
@@ -161,7 +162,7 @@ int TUnsentInvoiceFiles::Write(const TKvXMLElement& unsent) {
     }
 
     for (int column = 1; column <= 3; ++column) {
-        std::FILE* f = std::fopen(FileName(column).c_str(), "wb");
+        std::FILE* f = CreatePrivateFile(FileName(column));
         Check(f != nullptr, "Unable to create " + FileName(column));
         WriteAll(f, OrderBytes(orders[static_cast<size_t>(column - 1)]), FileName(column));
         Check(std::fclose(f) == 0, "Unable to write " + FileName(column));
@@ -169,9 +170,9 @@ int TUnsentInvoiceFiles::Write(const TKvXMLElement& unsent) {
     rows_ = static_cast<int>(records.size());
     if (records.empty()) return 0;
 
-    std::FILE* rf = std::fopen(FileName(-1).c_str(), "wb");
+    std::FILE* rf = CreatePrivateFile(FileName(-1));
     Check(rf != nullptr, "Unable to create " + FileName(-1));
-    std::FILE* of = std::fopen(FileName(0).c_str(), "wb");
+    std::FILE* of = CreatePrivateFile(FileName(0));
     if (!of) std::fclose(rf);
     Check(of != nullptr, "Unable to create " + FileName(0));
     std::vector<std::int32_t> identity;

@@ -32,6 +32,15 @@ std::chrono::milliseconds ReceiveTimeoutOf(const TWebOptions& options) {
     return std::chrono::milliseconds(options.TestMode ? 600000 : 180000);
 }
 
+std::chrono::milliseconds RequestDeadlineOf(const TWebOptions& options) {
+    if (options.RequestDeadline.count() > 0) return options.RequestDeadline;
+    return std::chrono::minutes(30);
+}
+
+std::int64_t MaxAnswerSizeOf(const TWebOptions& options) {
+    return options.MaxAnswerSize > 0 ? options.MaxAnswerSize : DefaultMaxAnswerSize;
+}
+
 std::int32_t WebGet(const std::string& url, const std::string& outputFile, TWebResponseEvent handler,
                     TWebOwnerRef owner, const std::optional<TWebOptions>& options) {
     auto inet = std::make_shared<TWebInet>(TWebDispatcher::Instance());

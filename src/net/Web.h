@@ -88,11 +88,29 @@ struct TWebOptions {
     std::chrono::milliseconds ReceiveTimeout{0};
     // Tests only: trust the authorities in this PEM file instead of the system store.
     std::string CaFile;
+    // Tests only: a shorter whole-request deadline and a smaller answer limit than the defaults.
+    std::chrono::milliseconds RequestDeadline{0};
+    std::int64_t MaxAnswerSize = 0;
+    // GET only: the user started this download, so a redirect may take it to another host.
+    bool UserStarted = false;
 };
 
 void SetWebOptions(const TWebOptions& options);
 const TWebOptions& WebOptions();
 std::chrono::milliseconds ReceiveTimeoutOf(const TWebOptions& options);
+
+// What a hostile or broken server can make a request cost. No real exchange comes near these:
+// the largest qbXML answers of a session are tens of megabytes, and they travel upwards.
+inline constexpr std::int64_t DefaultMaxAnswerSize = std::int64_t(256) << 20;
+inline constexpr std::int64_t MaxHeaderSize = 256 << 10; // all header lines of one request
+inline constexpr long MaxGetRedirects = 5;
+// Besides the receive time-out, which a server trickling a byte now and then never reaches.
+std::chrono::milliseconds RequestDeadlineOf(const TWebOptions& options);
+std::int64_t MaxAnswerSizeOf(const TWebOptions& options);
+
+// During a wsFailed notification: the transport's own account of the cause ("certificate not
+// trusted: ...", "connection refused: ..."), for the activity log. Empty at any other time.
+const std::string& WebFailureReason();
 
 inline constexpr const char* PostAgent = "Invara Desktop Manager Support Assistant";
 inline constexpr const char* GetAgent = "Invara Desktop Manager";

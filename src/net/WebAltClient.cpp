@@ -3,11 +3,18 @@
 #include "net/WebInet.h"
 
 #include "core/General.h"
+#include "net/TcpCounters.h"
 
 #include <httplib.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
+#include <condition_variable>
 #include <memory>
+#include <thread>
 
 namespace dm {
 
@@ -29,13 +36,111 @@ std::unique_ptr<httplib::ClientImpl> MakeClient(const TUrlParts& parts, int port
     return client;
 }
 
+// The receive buffer while the headers come: what the kernel may hold beyond them.
+constexpr int HeaderPhaseReceiveBuffer = 1 << 20;
+
+// cpp-httplib has no deadline for a whole request and reads any number of header lines, with no
+// hook while it does. This watch, beside the transfer, ends it (as an abort does) when the
+// deadline passes or when more has arrived before the end of the headers than they may take
+// plus what the socket's buffers can hold of the body.
+class TAltWatch {
+public:
+    TAltWatch(std::chrono::milliseconds deadline, std::function<void()> stop)
+        : deadline_(std::chrono::steady_clock::now() + deadline), stop_(std::move(stop)),
+          thread_([this] { Run(); }) {}
+    ~TAltWatch() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    TAltWatch(const TAltWatch&) = delete;
+    TAltWatch& operator=(const TAltWatch&) = delete;
+
+    void Socket(int fd, std::uint64_t allowance) {
+        allowance_ = allowance;
+        fd_ = fd;
+    }
+    void HeadersDone() { headersDone_ = true; }
+    bool TimedOut() const { return timedOut_; }
+    bool HeadersTooLarge() const { return headersTooLarge_; }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        while (!finished_) {
+            cv_.wait_for(lock, std::chrono::milliseconds(10));
+            if (finished_) break;
+            if (std::chrono::steady_clock::now() >= deadline_) {
+                timedOut_ = true;
+                stop_();
+                break;
+            }
+            int fd = fd_;
+            if (!headersDone_ && fd >= 0 && TcpBytesReceived(fd) > allowance_) {
+                headersTooLarge_ = true;
+                stop_();
+                break;
+            }
+        }
+    }
+
+    const std::chrono::steady_clock::time_point deadline_;
+    std::function<void()> stop_;
+    std::atomic<int> fd_{-1};
+    std::atomic<std::uint64_t> allowance_{0};
+    std::atomic<bool> headersDone_{false}, timedOut_{false}, headersTooLarge_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+    std::thread thread_; // last: it starts once everything above is there
+};
+
+// The cause of a failure, as precise as the client and OpenSSL tell it.
+std::string AltFailureReason(httplib::Error error, httplib::ClientImpl* client, bool secure, const TUrlParts& parts,
+                             unsigned long sslError) {
+    std::string where = parts.Host + ":" + parts.Port;
+    std::string openssl;
+    if (sslError != 0) {
+        char text[256] = {};
+        ERR_error_string_n(sslError, text, sizeof text);
+        openssl = std::string(" (") + text + ")";
+    }
+    if (error == httplib::Error::Connection || error == httplib::Error::Unknown) {
+        // The client tells a name that does not resolve from a refused connection by neither.
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        int rc = ::getaddrinfo(parts.Host.c_str(), nullptr, &hints, &found);
+        if (found) ::freeaddrinfo(found);
+        if (rc != 0) return "host name not found (DNS): " + parts.Host + " (" + ::gai_strerror(rc) + ")";
+        if (error == httplib::Error::Connection) return "connection refused or host unreachable: " + where;
+    }
+    switch (error) {
+    case httplib::Error::SSLServerVerification: {
+        long verify = client && secure ? static_cast<httplib::SSLClient*>(client)->get_openssl_verify_result() : 0;
+        return "certificate not trusted: " + where + " (" + X509_verify_cert_error_string(verify) + ")";
+    }
+    case httplib::Error::SSLConnection: return "TLS handshake failed (TLS version or cipher): " + where + openssl;
+    case httplib::Error::Read: return "connection closed or reset while reading the answer" + openssl;
+    case httplib::Error::Write: return "connection closed or reset while sending the request" + openssl;
+    default: return "transfer failed: " + httplib::to_string(error) + openssl;
+    }
+}
+
 } // namespace
 
 void TWebInet::AltPostAttempt() {
     TUrlParts parts = SplitUrl(Url);
     int port = PortOf(parts.Port);
     std::unique_ptr<httplib::ClientImpl> client;
-    httplib::Result result(nullptr, httplib::Error::Unknown);
+    httplib::Response response;
+    httplib::Error error = httplib::Error::Unknown;
+    bool sent = false;
+    bool headersTooLarge = false;
+    unsigned long sslError = 0;
     try {
         if (!parts.Host.empty() && port != 0) {
             client = MakeClient(parts, port, Options);
@@ -44,22 +149,47 @@ void TWebInet::AltPostAttempt() {
             client->set_write_timeout(timeout.count() / 1000, (timeout.count() % 1000) * 1000);
             client->set_tcp_nodelay(true);
             client->set_keep_alive(false);
+            httplib::ClientImpl* raw = client.get();
             {
                 std::lock_guard lock(abortMutex_);
-                httplib::ClientImpl* raw = client.get();
                 stopAlt_ = [raw] { raw->stop(); };
             }
+            TAltWatch watch(RequestDeadlineOf(Options), [raw] { raw->stop(); });
+            client->set_socket_options([&watch](int fd) {
+                int size = HeaderPhaseReceiveBuffer;
+                ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+                socklen_t len = sizeof size;
+                if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &len) != 0) size = 2 * HeaderPhaseReceiveBuffer;
+                // TLS records and the client's own read buffers add a little on top.
+                watch.Socket(fd, static_cast<std::uint64_t>(MaxHeaderSize) + static_cast<std::uint64_t>(size) + 65536);
+            });
             if (!Stopped()) {
-                httplib::Headers headers{{"User-Agent", PostAgent}};
+                httplib::Request request;
+                request.method = "POST";
+                request.path = parts.Path;
                 std::string contentType = ContentType;
                 if (FormFields && contentType.empty()) contentType = FormContentType;
-                std::string formBody;
-                if (FormFields) formBody = FormBody(*FormFields);
-                result = client->Post(parts.Path, headers, FormFields ? formBody : Body, contentType);
+                request.headers = {{"User-Agent", PostAgent}};
+                if (!contentType.empty()) request.headers.emplace("Content-Type", contentType);
+                request.body = FormFields ? FormBody(*FormFields) : std::move(Body);
+                request.response_handler = [&watch](const httplib::Response&) {
+                    watch.HeadersDone();
+                    return true;
+                };
+                // The body comes here piece by piece, so that its limit holds before it is kept.
+                request.content_receiver = [&](const char* data, size_t size, std::uint64_t, std::uint64_t) {
+                    return AppendBody(data, size) && !Stopped();
+                };
+                ERR_clear_error();
+                sent = client->send(request, response, error);
+                if (!sent) sslError = ERR_peek_last_error();
             }
+            if (watch.TimedOut()) limit_ = TLimit::Deadline;
+            headersTooLarge = watch.HeadersTooLarge();
         }
     } catch (...) {
-        result = httplib::Result(nullptr, httplib::Error::Unknown);
+        sent = false;
+        error = httplib::Error::Unknown;
     }
     {
         std::lock_guard lock(abortMutex_);
@@ -67,14 +197,25 @@ void TWebInet::AltPostAttempt() {
     }
     FormFields.reset();
     if (Stopped()) return;
+    if (headersTooLarge) limit_ = TLimit::HeadersTooLarge;
+    if (sent && limit_ == TLimit::None && response.status >= 300 && response.status < 400 &&
+        response.has_header("Location")) {
+        limit_ = TLimit::RedirectRefused;
+        limitDetail_ = RedirectRefusal(response.get_header_value("Location"));
+    }
     // The client treats an error status as a failure, and then nothing more is read from it.
-    if (!result || result->status >= 400) {
-        Fail(std::string(), 0);
+    if (!sent || limit_ != TLimit::None || response.status >= 400) {
+        std::string reason;
+        if (limit_ != TLimit::None) reason = LimitReason();
+        else if (!client) reason = "not a URL that can be reached: " + TextHead(Url, 200);
+        else if (!sent) reason = AltFailureReason(error, client.get(), parts.Secure, parts, sslError);
+        else reason = "the server answered with status " + std::to_string(response.status);
+        Fail(std::string(), 0, std::move(reason));
         return;
     }
-    Queue(wsStatusCode, std::string(), result->status);
-    auto length = static_cast<std::int32_t>(result->body.size());
-    Queue(wsDone, std::move(result->body), length);
+    Queue(wsStatusCode, std::string(), response.status);
+    auto length = static_cast<std::int32_t>(ResponseBody.size());
+    Queue(wsDone, std::move(ResponseBody), length);
     Flush();
 }
 

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -40,8 +41,7 @@ std::int32_t ParseInt32(std::string_view s) {
 }
 
 size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
-    static_cast<TWebInet*>(user)->OnHeaderLine(std::string_view(data, size * count));
-    return size * count;
+    return static_cast<TWebInet*>(user)->OnHeaderLine(std::string_view(data, size * count)) ? size * count : 0;
 }
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* user) {
@@ -59,6 +59,7 @@ std::string FileError(const char* what, const std::string& path, int err) {
 struct TCurl {
     CURL* handle = curl_easy_init();
     curl_slist* headers = nullptr;
+    char error[CURL_ERROR_SIZE] = {};
     ~TCurl() {
         if (handle) curl_easy_cleanup(handle);
         curl_slist_free_all(headers);
@@ -74,8 +75,17 @@ void Configure(TCurl& c, TWebInet* inet, const std::string& url, const char* age
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     // One progress notification per chunk, as the handlers were written for.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, ReadChunk);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+    // Addresses can come from the service (an update link): nothing but the web, ever.
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A POST carries a password or an envelope: it is never sent on to where a redirect points.
+    // A GET follows a few, each checked by the header callback before libcurl goes there.
+    const bool get = inet->Method == "GET";
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, get ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, MaxGetRedirects);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(RequestDeadlineOf(options).count()));
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxAnswerSizeOf(options)));
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, c.error);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     if (!options.CaFile.empty()) {
         curl_easy_setopt(h, CURLOPT_CAINFO, options.CaFile.c_str());
@@ -96,7 +106,27 @@ void Configure(TCurl& c, TWebInet* inet, const std::string& url, const char* age
     c.headers = curl_slist_append(c.headers, "Accept:");
 }
 
+// The reason of the notification being delivered; main thread only. Handlers can nest (one
+// opens a dialog and another request delivers meanwhile), so each delivery puts back the last.
+const std::string* deliveringReason = nullptr;
+
+class TReasonScope {
+public:
+    explicit TReasonScope(const std::string& reason) : previous_(deliveringReason) { deliveringReason = &reason; }
+    ~TReasonScope() { deliveringReason = previous_; }
+    TReasonScope(const TReasonScope&) = delete;
+    TReasonScope& operator=(const TReasonScope&) = delete;
+
+private:
+    const std::string* previous_;
+};
+
 } // namespace
+
+const std::string& WebFailureReason() {
+    static const std::string none;
+    return deliveringReason ? *deliveringReason : none;
+}
 
 std::int32_t WebErrorNumber(int curlCode) {
     switch (static_cast<CURLcode>(curlCode)) {
@@ -111,6 +141,7 @@ std::int32_t WebErrorNumber(int curlCode) {
     case CURLE_SSL_CACERT_BADFILE: return ErrInvalidCa;
     case CURLE_SSL_CONNECT_ERROR: return ErrSecurityChannel;
     case CURLE_GOT_NOTHING:
+    case CURLE_FILESIZE_EXCEEDED:
     case CURLE_WEIRD_SERVER_REPLY: return ErrInvalidServerResponse;
     case CURLE_PARTIAL_FILE: return ErrConnectionAborted;
     case CURLE_SEND_ERROR:
@@ -156,7 +187,7 @@ void TWebInet::Abort() {
 }
 
 void TWebInet::Queue(WebStatus status, std::string text, std::int32_t value) {
-    pending_.push_back({status, std::move(text), value});
+    pending_.push_back({status, std::move(text), value, {}});
 }
 
 bool TWebInet::Flush() {
@@ -169,6 +200,7 @@ bool TWebInet::Flush() {
                 return;
             }
             if (dispatcher_->Closing()) return;
+            TReasonScope scope(n.reason);
             if (OnResponse) OnResponse(RequestId, n.status, n.text, n.value);
         }
     });
@@ -177,32 +209,141 @@ bool TWebInet::Flush() {
     return !Stopped();
 }
 
-void TWebInet::Fail(const std::string& text, std::int32_t value) {
-    Queue(wsFailed, text, value);
+void TWebInet::Fail(const std::string& text, std::int32_t value, std::string reason) {
+    pending_.push_back({wsFailed, text, value, std::move(reason)});
     Flush();
 }
 
-void TWebInet::OnHeaderLine(std::string_view line) {
-    line = TrimBlanks(line);
+bool TWebInet::OnHeaderLine(std::string_view raw) {
+    headerBytes_ += static_cast<std::int64_t>(raw.size());
+    if (headerBytes_ > MaxHeaderSize) {
+        limit_ = TLimit::HeadersTooLarge;
+        return false;
+    }
+    std::string_view line = TrimBlanks(raw);
+    if (line.empty()) {
+        // The end of one response's headers: a redirect is checked before anything follows it.
+        if (HttpStatusCode >= 300 && HttpStatusCode < 400 && !location_.empty()) {
+            std::string refusal = RedirectRefusal(location_);
+            if (!refusal.empty()) {
+                limit_ = TLimit::RedirectRefused;
+                limitDetail_ = refusal;
+                return false;
+            }
+        }
+        return !Stopped();
+    }
     if (line.substr(0, 5) == "HTTP/") {
         // Every response (a redirect, a proxy's CONNECT answer) starts afresh; the last one counts.
         HttpContentLength = 0;
         HttpContentType.clear();
+        location_.clear();
         auto sp = line.find(' ');
         std::string_view rest = sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1);
         auto sp2 = rest.find(' ');
         HttpStatusCode = ParseInt32(rest.substr(0, sp2));
         HttpStatusText = sp2 == std::string_view::npos ? std::string() : std::string(TrimBlanks(rest.substr(sp2 + 1)));
-        return;
+        return true;
     }
     auto colon = line.find(':');
-    if (colon == std::string_view::npos) return;
+    if (colon == std::string_view::npos) return true;
     auto name = TrimBlanks(line.substr(0, colon));
     auto value = TrimBlanks(line.substr(colon + 1));
     if (EqualsNoCase(name, "content-type"))
         HttpContentType = value;
     else if (EqualsNoCase(name, "content-length"))
         HttpContentLength = ParseInt32(value);
+    else if (EqualsNoCase(name, "location"))
+        location_ = value;
+    return true;
+}
+
+namespace {
+
+// Scheme and host (lower case) of ref read against base; false when it is not a URL.
+bool SchemeAndHost(const char* base, const std::string& ref, std::string& scheme, std::string& host) {
+    CURLU* u = curl_url();
+    if (!u) return false;
+    bool ok = (!base || curl_url_set(u, CURLUPART_URL, base, 0) == CURLUE_OK) &&
+              curl_url_set(u, CURLUPART_URL, ref.c_str(), 0) == CURLUE_OK;
+    char* s = nullptr;
+    char* h = nullptr;
+    if (ok) ok = curl_url_get(u, CURLUPART_SCHEME, &s, 0) == CURLUE_OK && curl_url_get(u, CURLUPART_HOST, &h, 0) == CURLUE_OK;
+    if (ok) {
+        scheme = ToLowerAscii(s);
+        host = ToLowerAscii(h);
+    }
+    curl_free(s);
+    curl_free(h);
+    curl_url_cleanup(u);
+    return ok;
+}
+
+} // namespace
+
+std::string TWebInet::RedirectRefusal(std::string_view location) const {
+    const std::string to = TextHead(location, 200);
+    if (Method != "GET") return "redirect of a " + Method + " to " + to + " refused: what it carries goes nowhere else";
+    char* current = nullptr;
+    if (curl_) curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_EFFECTIVE_URL, &current);
+    std::string fromScheme, fromHost, toScheme, toHost;
+    if (!current || !SchemeAndHost(nullptr, current, fromScheme, fromHost) ||
+        !SchemeAndHost(current, std::string(location), toScheme, toHost))
+        return "redirect to " + to + " refused: not a URL";
+    if (toScheme != fromScheme && !(fromScheme == "http" && toScheme == "https"))
+        return "redirect from " + fromScheme + " to " + to + " refused: only the same scheme or https";
+    if (toHost != fromHost && !Options.UserStarted)
+        return "redirect from " + fromHost + " to " + to + " refused: another host";
+    return {};
+}
+
+std::string TWebInet::LimitReason() const {
+    switch (limit_) {
+    case TLimit::AnswerTooLarge:
+        return "answer too large: over the limit of " + std::to_string(MaxAnswerSizeOf(Options)) + " bytes";
+    case TLimit::HeadersTooLarge:
+        return "answer headers too large: over the limit of " + std::to_string(MaxHeaderSize) + " bytes";
+    case TLimit::RedirectRefused: return limitDetail_;
+    case TLimit::Deadline: {
+        const auto ms = RequestDeadlineOf(Options).count();
+        return "timed out: the request took longer than " +
+               (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") + " in all";
+    }
+    case TLimit::None: break;
+    }
+    return {};
+}
+
+std::int32_t TWebInet::LimitErrorNumber() const {
+    switch (limit_) {
+    case TLimit::AnswerTooLarge:
+    case TLimit::HeadersTooLarge: return ErrInvalidServerResponse;
+    case TLimit::RedirectRefused: return ErrRedirectFailed;
+    case TLimit::Deadline: return ErrTimeout;
+    case TLimit::None: break;
+    }
+    return 0;
+}
+
+std::string TWebInet::CurlFailureReason(int curlCode) const {
+    if (limit_ != TLimit::None) return LimitReason();
+    const auto code = static_cast<CURLcode>(curlCode);
+    std::string detail = curlError_ && *curlError_ ? std::string(curlError_) : std::string(curl_easy_strerror(code));
+    if (timedOut_)
+        return "timed out: nothing received or sent for " + std::to_string(ReceiveTimeoutOf(Options).count() / 1000) + " s";
+    switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE: return "certificate not trusted: " + detail;
+    case CURLE_SSL_CONNECT_ERROR: return "TLS handshake failed (TLS version or cipher): " + detail;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return "host name not found (DNS): " + detail;
+    case CURLE_COULDNT_CONNECT: return "connection refused or host unreachable: " + detail;
+    case CURLE_OPERATION_TIMEDOUT: return "timed out: " + detail;
+    case CURLE_FILESIZE_EXCEEDED:
+        return "answer too large: over the limit of " + std::to_string(MaxAnswerSizeOf(Options)) + " bytes";
+    case CURLE_TOO_MANY_REDIRECTS: return "too many redirects: " + detail;
+    default: return "transfer failed: " + detail;
+    }
 }
 
 bool TWebInet::QueueHeaders() {
@@ -225,16 +366,37 @@ bool TWebInet::QueueHeaders() {
     return true;
 }
 
+bool TWebInet::AppendBody(const char* data, std::size_t size) {
+    const auto max = static_cast<std::size_t>(MaxAnswerSizeOf(Options));
+    if (ResponseBody.size() + size > max) {
+        limit_ = TLimit::AnswerTooLarge;
+        return false;
+    }
+    // Grown in powers of two up to the limit, never past it: a copy of a buffer that is almost
+    // the limit into one twice as large would cost three times the limit for a moment.
+    if (ResponseBody.size() + size > ResponseBody.capacity()) {
+        std::size_t capacity = 4096;
+        while (capacity < ResponseBody.size() + size) capacity *= 2;
+        ResponseBody.reserve(std::min(capacity, max));
+    }
+    ResponseBody.append(data, size);
+    return true;
+}
+
 bool TWebInet::OnBody(const char* data, std::size_t size) {
     if (!QueueHeaders()) return false;
+    if (total_ + static_cast<std::int64_t>(size) > MaxAnswerSizeOf(Options)) {
+        limit_ = TLimit::AnswerTooLarge;
+        return false;
+    }
     if (OutputStream) {
         if (size > 0 && std::fwrite(data, 1, size, OutputStream) != size) {
             fileErrno_ = errno;
             fileError_ = FileError("Cannot write file", OutputFile, fileErrno_);
             return false;
         }
-    } else {
-        ResponseBody.append(data, size);
+    } else if (!AppendBody(data, size)) {
+        return false;
     }
     total_ += static_cast<std::int64_t>(size);
     Queue(wsProgress, std::string(), static_cast<std::int32_t>(total_));
@@ -247,6 +409,8 @@ int TWebInet::Perform(void* curl) {
     CURLM* multi = curl_multi_init();
     if (!multi) return CURLE_OUT_OF_MEMORY;
     curl_multi_add_handle(multi, curl);
+    curl_ = curl;
+    const auto started = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(abortMutex_);
         multi_ = multi;
@@ -273,6 +437,11 @@ int TWebInet::Perform(void* curl) {
     }
     curl_multi_remove_handle(multi, curl);
     curl_multi_cleanup(multi);
+    curl_ = nullptr;
+    // libcurl's time-out is the whole-request deadline, unless it came sooner (connecting).
+    if (code == CURLE_OPERATION_TIMEDOUT && !timedOut_ && limit_ == TLimit::None &&
+        std::chrono::steady_clock::now() - started >= RequestDeadlineOf(Options) - std::chrono::milliseconds(100))
+        limit_ = TLimit::Deadline;
     return timedOut_ ? CURLE_OPERATION_TIMEDOUT : code;
 }
 
@@ -284,6 +453,7 @@ void TWebInet::GetAttempt() {
     }
     // GET goes the way the system is set up, whatever the proxy option says.
     Configure(c, this, Url, GetAgent, Options);
+    curlError_ = c.error;
     curl_easy_setopt(c.handle, CURLOPT_HTTPHEADER, c.headers);
     auto code = static_cast<CURLcode>(Perform(c.handle));
     // An empty body never reached the write callback: the headers (and the file) come now.
@@ -295,7 +465,8 @@ void TWebInet::GetAttempt() {
     }
     if (code != CURLE_OK) {
         // A transfer broken after the headers is a failure too: a cut-off installer is not "done".
-        Fail("GET: Unable to connect to server.", WebErrorNumber(code));
+        Fail("GET: Unable to connect to server.", limit_ != TLimit::None ? LimitErrorNumber() : WebErrorNumber(code),
+             CurlFailureReason(code));
         return;
     }
     // The read that finds the end reports the total once more.
@@ -328,6 +499,7 @@ void TWebInet::PostAttempt() {
     std::string url = std::string(parts.Secure ? "https://" : "http://") + parts.Host + ":" +
                       std::to_string(port) + parts.Path;
     Configure(c, this, url, PostAgent, Options);
+    curlError_ = c.error;
     if (!Options.UseDefaultProxy) curl_easy_setopt(c.handle, CURLOPT_NOPROXY, "*");
     c.headers = curl_slist_append(c.headers, ("Content-Type: " + ContentType).c_str());
     curl_easy_setopt(c.handle, CURLOPT_HTTPHEADER, c.headers);
@@ -337,11 +509,12 @@ void TWebInet::PostAttempt() {
     auto code = static_cast<CURLcode>(Perform(c.handle));
     if (Stopped()) return;
     if (code == CURLE_URL_MALFORMAT) {
-        Fail("POST: Unable to formulate URL.", ErrInvalidUrl);
+        Fail("POST: Unable to formulate URL.", ErrInvalidUrl, CurlFailureReason(code));
         return;
     }
     if (code != CURLE_OK) {
-        Fail("POST: Send request failed.", WebErrorNumber(code));
+        Fail("POST: Send request failed.", limit_ != TLimit::None ? LimitErrorNumber() : WebErrorNumber(code),
+             CurlFailureReason(code));
         return;
     }
     QueueHeaders();

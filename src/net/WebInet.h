@@ -39,8 +39,11 @@ public:
 
     // Called by the transfer callbacks.
     bool Stopped() const { return aborted_ || ownerGone_; }
-    void OnHeaderLine(std::string_view line);
+    // False when the transfer must end: the headers are over their limit, or a redirect is refused.
+    bool OnHeaderLine(std::string_view line);
     bool OnBody(const char* data, std::size_t size);
+    // Keeps the bytes in ResponseBody; false (and nothing kept) when they pass the answer limit.
+    bool AppendBody(const char* data, std::size_t size);
     // False when the transfer must end: stopped, or silent for longer than the receive time-out.
     bool OnProgress(std::int64_t received, std::int64_t sent);
 
@@ -55,7 +58,14 @@ private:
     bool Flush();
     // The header notifications of the final response; for a GET into a file, the file too.
     bool QueueHeaders();
-    void Fail(const std::string& text, std::int32_t value);
+    void Fail(const std::string& text, std::int32_t value, std::string reason = {});
+    // The cause of a failed transfer of the normal stack, for the log.
+    std::string CurlFailureReason(int curlCode) const;
+    // Where a redirect of this request may not go: the reason, or empty when it may.
+    std::string RedirectRefusal(std::string_view location) const;
+    // Why this request broke off by its own rules; the error number it then reports.
+    std::string LimitReason() const;
+    std::int32_t LimitErrorNumber() const;
 
     TWebDispatcher* dispatcher_;
     std::int32_t HttpStatusCode = 0;
@@ -70,6 +80,7 @@ private:
         WebStatus status;
         std::string text;
         std::int32_t value;
+        std::string reason; // wsFailed only
     };
     std::vector<TNotice> pending_;
     std::string fileError_;
@@ -79,6 +90,15 @@ private:
     std::int64_t lastSent_ = 0;
     std::chrono::steady_clock::time_point lastActivity_;
     bool timedOut_ = false;
+
+    // The limits a request keeps by itself (the transfer is ended when one is reached).
+    enum class TLimit { None, AnswerTooLarge, HeadersTooLarge, RedirectRefused, Deadline };
+    TLimit limit_ = TLimit::None;
+    std::int64_t headerBytes_ = 0;
+    std::string location_;      // of the response whose headers are being read
+    std::string limitDetail_;   // the refused redirect's reason
+    void* curl_ = nullptr;      // the easy handle while it runs, for the redirect check
+    const char* curlError_ = nullptr;
 
     std::atomic<bool> aborted_{false};
     std::atomic<bool> ownerGone_{false};

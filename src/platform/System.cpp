@@ -4,10 +4,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -145,18 +148,76 @@ ShellOpener SetShellOpener(ShellOpener opener) {
     return previous;
 }
 
-void ShellOpen(const std::string& target) {
+bool IsWebAddress(std::string_view address) {
+    std::string_view rest;
+    if (address.size() > 7 && EqualsNoCase(address.substr(0, 7), "http://")) rest = address.substr(7);
+    else if (address.size() > 8 && EqualsNoCase(address.substr(0, 8), "https://")) rest = address.substr(8);
+    else return false;
+    for (char c : address) {
+        auto b = static_cast<unsigned char>(c);
+        // Control bytes and blanks: a URL has none, an argument smuggled into one has.
+        if (b <= 32 || b == 127 || c == '"' || c == '\\' || c == '`') return false;
+    }
+    size_t hostEnd = rest.find_first_of("/?#");
+    std::string_view authority = rest.substr(0, hostEnd);
+    if (authority.find('@') != std::string_view::npos) return false; // no user:password@ in front of the host
+    return !authority.empty() && authority[0] != ':';
+}
+
+TFileKind ShellFileKind(const std::string& path) {
+    const QString file = QString::fromStdString(path);
+    QFileInfo info(file);
+    if (!info.exists() || !info.isFile()) return TFileKind::Missing;
+    static const QMimeDatabase mimes;
+    const QMimeType type = mimes.mimeTypeForFile(info, QMimeDatabase::MatchDefault);
+    for (const char* program : {"application/x-executable", "application/x-pie-executable", "application/x-sharedlib",
+                                "application/x-desktop", "application/x-shellscript"})
+        if (type.inherits(QString::fromLatin1(program))) return TFileKind::Program;
+    QFile f(file);
+    if (f.open(QIODevice::ReadOnly) && f.read(2) == "#!") return TFileKind::Program;
+    return TFileKind::Document;
+}
+
+bool ShellOpen(const std::string& target) {
     if (Opener()) {
         Opener()(target);
-        return;
+        return true;
     }
     const QString t = QString::fromStdString(target);
-    // A program of ours (an installer, a command after an import) is started directly; URLs
-    // and documents go to the desktop's handler.
-    if (!t.contains(QLatin1String("://")) && QFileInfo(t).isExecutable() && QFileInfo(t).isFile())
-        QProcess::startDetached(t, {});
-    else
-        QProcess::startDetached(QStringLiteral("xdg-open"), {t});
+    if (IsWebAddress(target)) return QProcess::startDetached(QStringLiteral("xdg-open"), {t});
+    switch (ShellFileKind(target)) {
+    case TFileKind::Missing: return false;
+    case TFileKind::Program:
+        // A .desktop entry is started the way the desktop starts one, anything else directly.
+        if (t.endsWith(QLatin1String(".desktop"))) return QProcess::startDetached(QStringLiteral("gio"), {"launch", t});
+        return QProcess::startDetached(QFileInfo(t).absoluteFilePath(), {});
+    case TFileKind::Document:
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {QUrl::fromLocalFile(QFileInfo(t).absoluteFilePath()).toString()});
+    }
+    return false;
+}
+
+bool OpenWebAddress(const std::string& address) {
+    if (!IsWebAddress(address)) return false;
+    return ShellOpen(address);
+}
+
+std::FILE* CreatePrivateFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    if (::fchmod(fd, 0600) != 0) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+    }
+    return f;
 }
 
 namespace {

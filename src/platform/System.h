@@ -4,6 +4,7 @@
 // end with "/".
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,14 +35,32 @@ std::int64_t FileSizeOf(const std::string& path);
 // ("*" and "?" wildcards, case-sensitive) that is not a folder, hidden files included.
 // Returns false when the folder cannot be listed.
 bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& list);
-// Opens a URL or document with the desktop's default handler, or starts a program; never
-// through a shell. Tests replace the opener to see what would be opened.
-void ShellOpen(const std::string& target);
+// An address that came from the network may be opened only when this holds: an http: or
+// https: URL with a host, and nothing in it that a command line or a shell could read as more.
+bool IsWebAddress(std::string_view address);
+
+// What a local file is to the desktop: a program (an executable, a script with "#!", a .desktop
+// entry) or a document (anything else, whatever its execute bit says: every file on a vfat,
+// NTFS or CIFS share has one).
+enum class TFileKind { Missing, Program, Document };
+TFileKind ShellFileKind(const std::string& path);
+
+// Opens what the user chose or configured: a URL or a document with the desktop's default
+// handler, or starts a program; never through a shell. False when nothing could open it.
+// Tests replace the opener to see what would be opened (it is then always true).
+bool ShellOpen(const std::string& target);
+// Opens an address from the network: web addresses only (IsWebAddress); anything else, a local
+// path above all, is refused and false returned.
+bool OpenWebAddress(const std::string& address);
 using ShellOpener = std::function<void(const std::string& target)>;
 ShellOpener SetShellOpener(ShellOpener opener);
 
 // The whole file, or nothing when it does not exist; throws std::system_error otherwise.
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// Creates (or empties) a file that only its owner may read and write, whatever mode an old one
+// had; nullptr with errno set when it cannot.
+std::FILE* CreatePrivateFile(const std::string& path);
+
 // Replaces the file with the bytes so that a crash at any moment leaves either the old or the
 // new content: a sibling "<file>.tmp-PID-N" is written, flushed and renamed over the file. The
 // result is readable and writable by its owner only, whatever mode the old file had. A

@@ -1,5 +1,7 @@
 // The agent as a program without a display: its exit codes and what it prints.
 
+#include "HostileServer.h"
+#include "NetFixtures.h"
 #include "TestService.h"
 #include "EventLoop.h"
 #include "TestSupport.h"
@@ -44,18 +46,22 @@ struct HeadlessFixture {
                                "<?xml version=\"1.0\"?><mvt><businesslist>" + businesses + "</businesslist></mvt>");
     }
     std::string cmdline; // of the last run with input, NUL-separated
-    void Launch(QProcess& p, QStringList args) {
+    // baseUrl: another service than the local one; caFile: the authorities the agent trusts.
+    void Launch(QProcess& p, QStringList args, const std::string& baseUrl = {}, const std::string& caFile = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("INVARA_QB_HOME", QString::fromStdString((dir.Path() / "qb").string()));
+        if (!caFile.empty()) env.insert("SSL_CERT_FILE", QString::fromStdString(caFile));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        args << "-headless" << "-localtest" << QString::fromStdString("-baseurl=http://127.0.0.1:" + std::to_string(port) + "/")
+        const std::string base = baseUrl.empty() ? "http://127.0.0.1:" + std::to_string(port) + "/" : baseUrl;
+        args << "-headless" << "-localtest" << QString::fromStdString("-baseurl=" + base)
              << QString::fromStdString("-storage=" + dir.Folder() + "store");
         p.start(QStringLiteral(DM_BIN_DIR "/invara-desktop-manager"), args);
     }
-    AgentRun Agent(QStringList args, const std::optional<std::string>& input = std::nullopt) {
+    AgentRun Agent(QStringList args, const std::optional<std::string>& input = std::nullopt,
+                   const std::string& baseUrl = {}, const std::string& caFile = {}) {
         QProcess p;
-        Launch(p, args);
+        Launch(p, args, baseUrl, caFile);
         if (input) {
             // Whatever the agent reads comes once it is running: its command line is what anyone
             // on the machine can see, so it is read before the password goes in.
@@ -235,5 +241,45 @@ TEST(Headless, TerminationSignalEndsTheSessionInOrder) {
         const size_t begin = log.rfind(dm::LogSessionBeginMarker);
         ASSERT_NE(begin, std::string::npos);
         EXPECT_EQ(log.find(dm::LogSessionEndMarker, begin), std::string::npos) << log.substr(begin);
+    }
+}
+
+// The alternate connection to an HTTPS server that resets its connections: the agent reports
+// the failure and its cause, and ends as a failed run, not killed by a broken pipe.
+TEST(Headless, AlternateConnectionSurvivesAServerThatResets) {
+    HeadlessFixture f;
+    f.Settings(Demo);
+    const auto& certs = dmtest::TTestCerts::Get();
+    struct {
+        const char* name;
+        dmtest::THostileServer::TScript script;
+        const char* cause;
+    } cases[] = {
+        {"reset before the answer",
+         [](dmtest::THostileConnection& c) {
+             c.ReadHead();
+             c.Reset();
+         },
+         "connection closed or reset"},
+        {"reset in the middle of the answer",
+         [](dmtest::THostileConnection& c) {
+             if (c.ReadHead().empty()) return;
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             c.Write("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n<?xml version=\"1.0\"?><response>");
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             c.Reset();
+         },
+         "connection closed or reset"},
+    };
+    for (const auto& c : cases) {
+        dmtest::THostileServer server(c.script, certs.CertFile, certs.KeyFile);
+        AgentRun run = f.Agent({"-ih", "-syncall"}, std::nullopt, server.Url("/"), certs.CaFile);
+        EXPECT_EQ(run.exitCode, 1) << c.name << "\n" << run.output;
+        EXPECT_NE(run.output.find("Biller 1001 - Demo Co: not synchronised: Unable to communicate with Invara."),
+                  std::string::npos)
+            << c.name << "\n" << run.output;
+        EXPECT_NE(run.output.find(std::string("connection failure (biller 1001): ") + c.cause), std::string::npos)
+            << c.name << "\n" << run.output;
+        EXPECT_GT(server.Connections(), 0) << c.name;
     }
 }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <thread>
 
 using namespace dm;
 namespace fs = std::filesystem;
@@ -261,4 +262,55 @@ TEST(Platform, TerminationSignalsArriveOnceOnTheEventLoop) {
         EXPECT_EQ(watcher.Received(), signal);
     }
     EXPECT_EQ(TTerminationSignals::ExitCode(SIGTERM), 143);
+// Addresses from the network: only the web. A program or a local file never opens from there.
+TEST(Platform, OnlyWebAddressesComeFromTheNetwork) {
+    struct {
+        const char* address;
+        bool web;
+    } cases[] = {
+        {"http://x/notice", true},
+        {"HTTPS://invara.example:8443/p?q=1#f", true},
+        {"/tmp/run.sh", false},
+        {"file:///etc/passwd", false},
+        {"javascript:alert(1)", false},
+        {"smb://server/share/setup.exe", false},
+        {"about:blank", false},
+        {"http://", false},
+        {"http://:80/", false},
+        {"http://user:pw@evil.example/", false},
+        {"http://x/a b", false},
+        {"http://x/\n--run", false},
+        {"https://x/\"quoted\"", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsWebAddress(c.address), c.web) << c.address;
+}
+
+TEST(Platform, ProgramOrDocumentByWhatTheFileIs) {
+    dmtest::TempDir dir;
+    const fs::path marker = dir.Path() / "ran";
+    const fs::path script = dir.Path() / "run.sh";
+    dmtest::WriteFileBytes(script, "#!/bin/sh\ntouch '" + marker.string() + "'\n");
+    fs::permissions(script, fs::perms::owner_all);
+    // A document on a share that marks every file executable.
+    const fs::path pdf = dir.Path() / "invoice.pdf";
+    dmtest::WriteFileBytes(pdf, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<<>>\nendobj\n");
+    fs::permissions(pdf, fs::perms::owner_all);
+    const fs::path entry = dir.Path() / "app.desktop";
+    dmtest::WriteFileBytes(entry, "[Desktop Entry]\nType=Application\nExec=/bin/true\n");
+    EXPECT_EQ(ShellFileKind(script.string()), TFileKind::Program);
+    EXPECT_EQ(ShellFileKind(entry.string()), TFileKind::Program);
+    EXPECT_EQ(ShellFileKind("/bin/true"), TFileKind::Program);
+    EXPECT_EQ(ShellFileKind(pdf.string()), TFileKind::Document);
+    EXPECT_EQ(ShellFileKind((dir.Path() / "missing").string()), TFileKind::Missing);
+
+    // The service names the script as a popup address: refused, and it never runs.
+    EXPECT_FALSE(OpenWebAddress(script.string()));
+    EXPECT_FALSE(OpenWebAddress("file://" + script.string()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(fs::exists(marker));
+    // The user chose it (a command after an import): it runs, so the check above could see it.
+    EXPECT_TRUE(ShellOpen(script.string()));
+    for (int i = 0; i < 100 && !fs::exists(marker); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(fs::exists(marker));
 }

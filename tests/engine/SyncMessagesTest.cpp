@@ -77,13 +77,37 @@ TEST(SyncMessages, AnswersAreReadBelowSoapBody) {
     struct {
         const char* text;
         int value;
-    } percentages[] = {{"abc", 100}, {"-1", -1}, {"42", 42}, {"", 100}, {"100", 100}, {"5x", 100}};
+    } percentages[] = {{"abc", 100}, {"-1", -1}, {"42", 42}, {"", 100}, {"100", 100}, {"5x", 100},
+                       // kept to the range the session and its bar use
+                       {"-5", -1}, {"1000", 100}, {"2147483647", 100}, {"-2147483648", -1}};
     for (const auto& p : percentages) EXPECT_EQ(ReadPercentage(p.text), p.value) << p.text;
+
+    struct {
+        const char* text;
+        int value;
+    } delays[] = {{"30", 30}, {"x", 0}, {"-7", 0}, {"2147483647", 86400}};
+    for (const auto& d : delays) EXPECT_EQ(ReadSmartSyncDelay(d.text), d.value) << d.text;
 
     EXPECT_TRUE(LooksLikeXml("<?xml version='1.0'?><a/>"));
     EXPECT_FALSE(LooksLikeXml(" <?xml version=\"1.0\"?>"));
     EXPECT_FALSE(LooksLikeXml("\xEF\xBB\xBF<?xml version=\"1.0\"?>"));
     EXPECT_FALSE(LooksLikeXml("Fatal error: ..."));
+}
+
+// Sizes made elsewhere than in ReadPopup: the arithmetic itself cannot overflow.
+TEST(SyncMessages, PopupGeometryOfExtremeSpecs) {
+    TPopupSpec spec;
+    spec.WidthPercent = 2147483647;
+    spec.HeightPercent = -2147483647 - 1;
+    spec.MinWidth = -1;
+    spec.MaxHeight = 2147483647;
+    TPopupGeometry g = PopupGeometry(spec, 640, 2147483647);
+    EXPECT_EQ(g.Width, 640);
+    EXPECT_EQ(g.Height, 0);
+    EXPECT_EQ(g.MinWidth, 0);
+    EXPECT_EQ(g.MaxHeight, MaxPopupPixels);
+    spec.HeightPercent = 100;
+    EXPECT_EQ(PopupGeometry(spec, 640, 2147483647).Height, MaxPopupPixels);
 }
 
 TEST(SyncMessages, PopupSizes) {
@@ -98,6 +122,11 @@ TEST(SyncMessages, PopupSizes) {
         {"<popup><width></width><height>x%</height><max_width>y</max_width><hide_maximize>1</hide_maximize>"
          "<maximized>1</maximized><send_request_again>1</send_request_again></popup>",
          {0, 450, 0, 50}, true, true, true},
+        // Numbers no screen has are kept to what a window can be.
+        {"<popup><width>2147483647%</width><height>99999999</height><min_width>-5</min_width>"
+         "<max_width>2147483647</max_width></popup>",
+         {1600, MaxPopupPixels, 0, MaxPopupPixels}, false, false, false},
+        {"<popup><width>-80%</width><height>-3</height></popup>", {0, 0}, false, false, false},
     };
     for (const Case& c : cases) {
         TKvXML doc;

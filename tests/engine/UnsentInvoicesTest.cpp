@@ -58,6 +58,9 @@ TEST(UnsentInvoices, RecordLayoutByteForByte) {
 
 TEST(UnsentInvoices, ReviewThroughTheFiles) {
     dmtest::TempDir dir;
+    // A file left by an older version with the usual mode is made private when written again.
+    dmtest::WriteFileBytes(dir.Path() / "uninv_2.txt", "old");
+    fs::permissions(dir.Path() / "uninv_2.txt", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
     auto doc = Unsent("K1\t2\tA&amp;B\tZed\t10.00\t10.00\t\t0\r\nK2\t1\t1002\tAlpha\t5.00\t5.00\t\t1\nK3\t0\t1003\tMid\t7.00\t0.00\t\t0",
                       "<order_customer>1,2,0</order_customer><order_amount>1,2,0</order_amount>"
                       "<order_balance>2,1,0</order_balance>");
@@ -68,6 +71,10 @@ TEST(UnsentInvoices, ReviewThroughTheFiles) {
         EXPECT_EQ(dmtest::ReadFileBytes(dir.Path() / "uninv_1.txt"), Int(1) + Int(2) + Int(0));
         EXPECT_EQ(dmtest::ReadFileBytes(dir.Path() / "uninv_3.txt"), Int(2) + Int(1) + Int(0));
         EXPECT_EQ(fs::file_size(dir.Path() / "uninv.txt"), 3u * 344u);
+        // They hold the user's invoices: readable by the user only, like the log and the settings.
+        for (const char* name : {"uninv.txt", "uninv_0.txt", "uninv_1.txt", "uninv_2.txt", "uninv_3.txt"})
+            EXPECT_EQ(fs::status(dir.Path() / name).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
+                << name;
 
         // Sorted by customer, row 0 is "Alpha" (record 1): ticking it ticks that record.
         files.selectOrder(1);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <list>
 #include <set>
 #include <sys/wait.h>
 #include <thread>
@@ -195,8 +196,10 @@ TEST_F(SessionTest, CommandLineInvoiceIsSeenByTheOpenSessionsNextModifiedSinceQu
     Demo();
     auto processor = Connect();
     std::string ticket = processor->BeginSession("", kQbFileOpenDoNotCare);
+    std::list<pugi::xml_document> answers; // the nodes handed out point into them
     auto modifiedSince = [&](std::int64_t from) {
-        pugi::xml_document doc = ParseXml(processor->ProcessRequest(
+        pugi::xml_document& doc = answers.emplace_back();
+        doc = ParseXml(processor->ProcessRequest(
             ticket, QbRequest("<InvoiceQueryRq><ModifiedDateRangeFilter><FromModifiedDate>" + FormatQbDateTime(from) +
                               "</FromModifiedDate></ModifiedDateRangeFilter><IncludeLineItems>true</IncludeLineItems>"
                               "</InvoiceQueryRq>")));

@@ -6,6 +6,7 @@
 #include "qb/SampleCompany.h"
 
 #include <algorithm>
+#include <list>
 #include <set>
 
 using namespace dm;
@@ -28,6 +29,14 @@ protected:
                            std::int64_t now = kNow) {
         return ParseXml(AskRaw(QbRequest(requests, onError), now));
     }
+    // The first response of the answer. A node only points into its document, so the document
+    // is kept for the rest of the test.
+    pugi::xml_node AskFirst(const std::string& requests, const std::string& onError = "stopOnError",
+                            std::int64_t now = kNow) {
+        kept.push_back(Ask(requests, onError, now));
+        return First(kept.back());
+    }
+    std::list<pugi::xml_document> kept;
     pugi::xml_node First(const pugi::xml_document& doc) {
         auto responses = Responses(doc);
         EXPECT_FALSE(responses.empty());
@@ -119,7 +128,7 @@ TEST_F(ResponderTest, AnswersRealRequestsInTheShapeOfRealResponses) {
         EXPECT_EQ(ourAttributes, realAttributes);
         ExpectSameShape(ourRs, realRs, k.leftOut, ourRs.name());
     }
-    EXPECT_STREQ(First(Ask("<CustomerQueryRq><FullName>mrjoecustomer</FullName></CustomerQueryRq>"))
+    EXPECT_STREQ(AskFirst("<CustomerQueryRq><FullName>mrjoecustomer</FullName></CustomerQueryRq>")
                      .child("CustomerRet")
                      .child("CreditLimit")
                      .child_value(),
@@ -149,19 +158,19 @@ TEST_F(ResponderTest, EscapesCompanyTextAndEchoedValues) {
 TEST_F(ResponderTest, PaymentChangesTheBalanceOfTheInvoiceItPays) {
     const std::string txn = InvoiceByRef("1003").TxnID; // Northwind Traders, 197.00 open
     auto pay = [&](const char* amount) {
-        return First(Ask("<ReceivePaymentAddRq requestID=\"p\"><ReceivePaymentAdd><CustomerRef><FullName>Northwind "
+        return AskFirst("<ReceivePaymentAddRq requestID=\"p\"><ReceivePaymentAdd><CustomerRef><FullName>Northwind "
                          "Traders</FullName></CustomerRef><RefNumber>CHK 1</RefNumber><AppliedToTxnAdd><TxnID>" +
                              txn + "</TxnID><PaymentAmount>" + amount +
                              "</PaymentAmount></AppliedToTxnAdd></ReceivePaymentAdd></ReceivePaymentAddRq>",
-                         "stopOnError", kNow + 60));
+                         "stopOnError", kNow + 60);
     };
     auto invoice = [&] {
-        return First(Ask("<InvoiceQueryRq><TxnID>" + txn + "</TxnID><IncludeLinkedTxns>true</IncludeLinkedTxns>"
-                                                           "</InvoiceQueryRq>"))
+        return AskFirst("<InvoiceQueryRq><TxnID>" + txn + "</TxnID><IncludeLinkedTxns>true</IncludeLinkedTxns>"
+                                                           "</InvoiceQueryRq>")
             .child("InvoiceRet");
     };
     auto customerBalance = [&] {
-        return std::string(First(Ask("<CustomerQueryRq><FullName>Northwind Traders</FullName></CustomerQueryRq>"))
+        return std::string(AskFirst("<CustomerQueryRq><FullName>Northwind Traders</FullName></CustomerQueryRq>")
                                .child("CustomerRet")
                                .child("Balance")
                                .child_value());
@@ -225,12 +234,12 @@ TEST_F(ResponderTest, IteratorsWalkALongListInPages) {
     EXPECT_EQ(responder.OpenIterators(), 0u);
 
     // An iterator walked to its end is gone.
-    rs = First(Ask("<InvoiceQueryRq iterator=\"Continue\" iteratorID=\"" + id + "\"><MaxReturned>10</MaxReturned>"
-                                                                                "</InvoiceQueryRq>"));
+    rs = AskFirst("<InvoiceQueryRq iterator=\"Continue\" iteratorID=\"" + id + "\"><MaxReturned>10</MaxReturned>"
+                                                                                "</InvoiceQueryRq>");
     EXPECT_STREQ(rs.attribute("statusCode").value(), "3000");
 
     // Stopping one early releases it.
-    rs = First(Ask("<CustomerQueryRq iterator=\"Start\"><MaxReturned>2</MaxReturned></CustomerQueryRq>"));
+    rs = AskFirst("<CustomerQueryRq iterator=\"Start\"><MaxReturned>2</MaxReturned></CustomerQueryRq>");
     EXPECT_EQ(rs.attribute("iteratorRemainingCount").as_int(), 3);
     EXPECT_EQ(responder.OpenIterators(), 1u);
     Ask("<CustomerQueryRq iterator=\"Stop\" iteratorID=\"" + std::string(rs.attribute("iteratorID").value()) +
@@ -354,7 +363,7 @@ TEST_F(ResponderTest, BadValuesAndUnknownRequestsGetErrorStatuses) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.request);
-        pugi::xml_node rs = First(Ask(k.request));
+        pugi::xml_node rs = AskFirst(k.request);
         EXPECT_STREQ(rs.attribute("statusCode").value(), k.statusCode);
         EXPECT_STREQ(rs.attribute("statusSeverity").value(), "Error");
         EXPECT_FALSE(std::string(rs.attribute("statusMessage").value()).empty());
@@ -365,7 +374,8 @@ TEST_F(ResponderTest, BadValuesAndUnknownRequestsGetErrorStatuses) {
     // After an error, stopOnError leaves the rest unanswered; continueOnError goes on.
     const std::string set = "<VendorQueryRq requestID=\"1\"/><CompanyQueryRq requestID=\"2\"/>";
     EXPECT_EQ(Responses(Ask(set, "stopOnError")).size(), 1u);
-    auto all = Responses(Ask(set, "continueOnError"));
+    pugi::xml_document answer = Ask(set, "continueOnError");
+    auto all = Responses(answer);
     ASSERT_EQ(all.size(), 2u);
     EXPECT_STREQ(all[0].name(), "VendorQueryRs");
     EXPECT_STREQ(all[1].attribute("requestID").value(), "2");

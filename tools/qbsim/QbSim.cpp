@@ -436,6 +436,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    dm::IgnoreBrokenPipes();
     std::vector<std::string> args(argv + 1, argv + argc);
     std::optional<std::string> home;
     size_t i = 0;

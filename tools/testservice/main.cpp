@@ -2,6 +2,7 @@
 // The local Invara service of the "-localtest" environment (http://localhost:8080/).
 
 #include "TestService.h"
+#include "core/General.h"
 
 #include <csignal>
 #include <pthread.h>
@@ -25,6 +26,7 @@ int Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    dm::IgnoreBrokenPipes();
     // The server's threads inherit this mask, so the signals reach only the sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

@@ -1,5 +1,6 @@
 #include "gui/main/GuiPrompts.h"
 
+#include "core/General.h"
 #include "engine/AppState.h"
 #include "engine/ControlPanelRules.h"
 #include "gui/dialogs/HtmlWindow.h"
@@ -107,10 +108,14 @@ std::function<void(TBrowserView*)> TGuiPrompts::ActiveBrowserHook() const {
 }
 
 void TGuiPrompts::ShowServicePopup(const TPopupSpec& popup) {
-    // A page of another host is the user's browser's business; other addresses are not opened.
+    // A page of another host is the user's browser's business; other addresses are not opened:
+    // the address comes from the network, so it is a web page or nothing, never a program.
     if (!popup.Url.empty()) {
         const TBrowserTarget target = BrowserTargetOfAddress(popup.Url);
-        if (target == TBrowserTarget::Desktop) ShellOpen(popup.Url);
+        if (target == TBrowserTarget::Desktop && !OpenWebAddress(popup.Url))
+            Box(Owner, QMessageBox::Warning,
+                "No program is set up on this computer to open web pages.\r\r" + TextHead(popup.Url, 1024),
+                QMessageBox::Ok);
         if (target != TBrowserTarget::Agent) return;
     }
     TWebPopup window(*this, Owner);
