@@ -262,6 +262,8 @@ TEST(Platform, TerminationSignalsArriveOnceOnTheEventLoop) {
         EXPECT_EQ(watcher.Received(), signal);
     }
     EXPECT_EQ(TTerminationSignals::ExitCode(SIGTERM), 143);
+}
+
 // Addresses from the network: only the web. A program or a local file never opens from there.
 TEST(Platform, OnlyWebAddressesComeFromTheNetwork) {
     struct {
