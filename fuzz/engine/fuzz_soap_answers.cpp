@@ -60,24 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)dmElement->PathText("allow_attachments");
         if (const dm::TKvXMLElement* popup = dmElement->FindChild("popup")) ReadPopupOn(*popup);
     }
-    if (const dm::TKvXMLElement* result = body->FindPath("authenticateResponse/authenticateResult")) {
-        if (result->ChildAt(0)) (void)std::string(result->ChildAt(0)->Text());
-        if (result->ChildAt(1)) (void)std::string(result->ChildAt(1)->Text());
+    // The results, found and read as the session reads them, whatever the prefixes and wrappers.
+    if (const dm::TKvXMLElement* result = dm::OperationResult(*body, "authenticate")) {
+        dm::TAuthenticateResult authenticated = dm::ReadAuthenticateResult(*result);
+        (void)dm::DecodeXmlEntities(authenticated.CompanyFile);
     }
-    // sendRequestXML
-    if (const dm::TKvXMLElement* request = body->FindPath("sendRequestXMLResponse/sendRequestXMLResult"))
-        (void)dm::HtmlUnescape(request->Text());
-    // receiveResponseXML
-    if (const dm::TKvXMLElement* percent = body->FindPath("receiveResponseXMLResponse/receiveResponseXMLResult")) {
-        int p = dm::ReadPercentage(percent->Text());
-        Check(p >= -1 && p <= 100);
-    }
-    // closeConnection
-    if (const dm::TKvXMLElement* smart = body->FindPath("closeConnectionResponse/smartsync")) {
-        (void)dm::HtmlUnescape(smart->PathText("request"));
-        (void)dm::HtmlUnescape(smart->PathText("filepath"));
-        int delay = dm::ReadSmartSyncDelay(smart->PathText("howoften"));
-        Check(delay >= 0 && delay <= 86400);
-    }
+    if (const dm::TKvXMLElement* request = dm::OperationResult(*body, "sendRequestXML"))
+        if (auto text = dm::ResultText(*request)) (void)dm::HtmlUnescape(*text);
+    if (const dm::TKvXMLElement* percent = dm::OperationResult(*body, "receiveResponseXML"))
+        if (auto text = dm::ResultText(*percent)) {
+            int p = dm::ReadPercentage(*text);
+            Check(p >= -1 && p <= 100);
+        }
+    if (const dm::TKvXMLElement* close = dm::OperationResponse(*body, "closeConnection"))
+        if (const dm::TKvXMLElement* smart = close->FindChild("smartsync")) {
+            (void)dm::HtmlUnescape(smart->PathText("request"));
+            (void)dm::HtmlUnescape(smart->PathText("filepath"));
+            int delay = dm::ReadSmartSyncDelay(smart->PathText("howoften"));
+            Check(delay >= 0 && delay <= 86400);
+        }
     return 0;
 }
