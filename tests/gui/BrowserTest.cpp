@@ -3,6 +3,7 @@
 // windows, service popups, the all-biller summary and the agent's pseudo-addresses.
 
 #include "engine/MainEngine.h"
+#include "gui/enrol/BusinessSetupWizard.h"
 #include "engine/Sync.h"
 #include "gui/main/GuiPrompts.h"
 #include "gui/main/Main.h"
@@ -28,6 +29,8 @@
 #include <QWindow>
 
 #include <httplib.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -542,4 +545,68 @@ TEST(BrowserEngine, PageScriptsCannotFakeAPseudoAddressOrOpenFiles) {
     view->Navigate(QUrl("file:///etc/hostname"));
     QTest::qWait(500);
     EXPECT_NE(view->Url().scheme(), "file");
+}
+
+// The service's setup pages inside the Add Biller wizard: signed in with the new biller's login,
+// closed by the page that reports success, or at once when there is no session to show.
+TEST(BusinessSetup, SignsInShowsTheSetupPagesAndClosesOnSuccess) {
+    TPanelFixture f(Accounts());
+    f.OpenWith(Business("ann", "Harbour Supplies", "1001"));
+    TBusinessSetupWizard window(f.app, f.window.get());
+    ASSERT_NE(window.Web, nullptr);
+    EXPECT_EQ(window.windowTitle(), "Invara Business Setup");
+    EXPECT_EQ(window.width(), 684);
+    EXPECT_LE(window.height(), 905);
+    std::vector<QString> read;
+    QObject::connect(&window, &TBusinessSetupWizard::documentRead, [&](const QUrl& url) { read.push_back(url.toString()); });
+    window.UserName = "ann";
+    window.Password = "demo";
+    window.Start();
+    window.show();
+    auto shown = [&](const char* ending) {
+        return dmtest::WaitUntil([&] {
+            return std::any_of(read.begin(), read.end(), [&](const QString& u) { return u.endsWith(ending); });
+        }, 20s);
+    };
+    ASSERT_TRUE(shown("setup.php?step=1"));
+    const std::vector<json> signIns = f.Requests("business/dm_authenticate_2.php");
+    ASSERT_EQ(signIns.size(), 1u);
+    EXPECT_NE(signIns[0].dump().find("un=ann"), std::string::npos);
+    EXPECT_TRUE(window.isVisible()) << "a page without the marker keeps the window open";
+    dmtest::SaveScreenshot(&window, "business_setup_step1");
+
+    window.Web->Navigate(QUrl(QString::fromStdString(f.Base() + "business/setup.php?step=3")));
+    EXPECT_TRUE(dmtest::WaitUntil([&] { return !window.isVisible(); }, 20s)) << "the success marker closes it";
+}
+
+TEST(BusinessSetup, ClosesWhenThereIsNoSessionToShow) {
+    TPanelFixture f(Accounts());
+    f.OpenWith(Business("ann", "Harbour Supplies", "1001"));
+    struct Case {
+        const char* name;
+        std::string password;
+        bool unreachable;
+    };
+    for (const Case& c : {Case{"refused sign-in", "wrong", false}, Case{"service unreachable", "demo", true}}) {
+        SCOPED_TRACE(c.name);
+        TAppState app = f.app;
+        if (c.unreachable) {
+            app.BaseUrl = "http://127.0.0.1:9/";
+            ComposeUrls(app);
+        }
+        TBusinessSetupWizard window(app, f.window.get());
+        window.UserName = "ann";
+        window.Password = c.password;
+        window.Start();
+        window.show();
+        EXPECT_TRUE(dmtest::WaitUntil([&] { return !window.isVisible(); }, 20s));
+    }
+    // The user can always leave: Escape closes it while the pages are shown.
+    TBusinessSetupWizard window(f.app, f.window.get());
+    window.UserName = "ann";
+    window.Password = "demo";
+    window.Start();
+    window.show();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
 }

@@ -1,4 +1,5 @@
 #include "gui/enrol/AddBusinessView.h"
+#include "gui/enrol/BusinessSetupWizard.h"
 
 #include "engine/AppState.h"
 #include "engine/UserPrompts.h"
@@ -330,7 +331,12 @@ void TAddBusinessView::tmrConnectQBTimer() {
 void TAddBusinessView::tmrDoneTimer() {
     tmrDone.stop();
     if (Pages->currentWidget() != stepConfirmQB) return;
-    if (wizard_.SetupWizard && RunSetupWizard) RunSetupWizard(this, wizard_.UserName, wizard_.Password);
+    if (wizard_.SetupWizard) {
+        if (RunSetupWizard)
+            RunSetupWizard(this, wizard_.UserName, wizard_.Password);
+        else
+            RunBusinessSetupWizard(app_, this, wizard_.UserName, wizard_.Password);
+    }
     GoTo(stepDone);
 }
 

@@ -28,7 +28,7 @@ struct TAppState;
 // confirmation asked for it. Whichever way it ends, the wizard goes on to its last page.
 using TBusinessSetupRunner =
     std::function<void(QWidget* parent, const std::string& userName, const std::string& password)>;
-// The runner the program uses; nothing until the embedded browser provides one.
+// A replacement for the setup window (tests); empty, the wizard runs TBusinessSetupWizard.
 TBusinessSetupRunner& BusinessSetupRunner();
 
 class TAddBusinessView : public QDialog {
