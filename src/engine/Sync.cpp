@@ -4,6 +4,7 @@
 #include "core/KvXml.h"
 #include "engine/AccountConfirmation.h"
 #include "engine/BillerRequest.h"
+#include "engine/ImportInvoices.h"
 #include "engine/MainEngine.h"
 #include "engine/SyncMessages.h"
 #include "engine/UnsentInvoices.h"
@@ -12,19 +13,6 @@
 #include <filesystem>
 
 namespace dm {
-
-// Marks a call of the frame as running, so that a removal asked for meanwhile (from another
-// tab, while a dialog of this frame is open) waits until it has returned.
-class TBusyGuard {
-public:
-    explicit TBusyGuard(TSync& frame) : frame_(frame) { ++frame_.busy_; }
-    ~TBusyGuard() { --frame_.busy_; }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    TSync& frame_;
-};
 
 namespace {
 
@@ -129,16 +117,43 @@ void TSync::Start(const TSessionStart& start) {
     SendInvoices = start.SendInvoices;
     PreviewInvoices = start.PreviewInvoices;
     Phase = phAuthenticate;
-    // Invoice-file import for billers without QuickBooks comes with the import form.
-    StatusDetail = "Connecting to QuickBooks...";
-    StatusText = "Connecting to QuickBooks";
+    const bool import = Biller.type == "ezi";
+    if (import) {
+        StatusDetail = "Importing invoices...";
+        StatusText = "Importing Invoices";
+    } else {
+        StatusDetail = "Connecting to QuickBooks...";
+        StatusText = "Connecting to QuickBooks";
+    }
     Percentage = 0;
     main_.SetSyncInProgress(true);
     Repaint();
-
-    // The request processor is created when QuickBooks is opened, where its failure is handled.
-    tmrStartSync.start();
+    // The import's steps and errors are logged like a QuickBooks session's.
     main_.BeginLogSession(Biller.id);
+    if (!import) {
+        // The request processor is created when QuickBooks is opened, where its failure is handled.
+        tmrStartSync.start();
+        return;
+    }
+    // Started last: an import that cannot begin ends the session at once, inside Start.
+    TBusyGuard busy(*this);
+    import_ = new TImportInvoices(*this);
+    import_->ImportDirectory = Biller.invoiceimportimportdirectory;
+    import_->MoveToDirectory = Biller.invoiceimportmovetodirectory;
+    import_->AfterImporting = Biller.invoiceimportafterimporting;
+    import_->ExecuteAfter = Biller.invoiceimportexecuteafter;
+    import_->UserName = Biller.username;
+    import_->Password = Biller.password;
+    import_->Start();
+}
+
+// The run may be ending the session from inside one of its own handlers: it is silenced now and
+// freed once that handler has returned.
+void TSync::EndImport() {
+    if (!import_) return;
+    import_->Stop();
+    import_->deleteLater();
+    import_ = nullptr;
 }
 
 void TSync::tmrStartSyncTimer() {
@@ -594,6 +609,7 @@ void TSync::FinishSync() {
     Phase = phIdle;
     tmrStartSync.stop();
     qb_.Close();
+    EndImport();
     main_.SetSyncInProgress(false);
     QbConnected = false;
     Biller.lastsync = main_.Now();
@@ -645,6 +661,7 @@ void TSync::FinishSync() {
 
 void TSync::CloseQuickBooksOnExit() {
     tmrStartSync.stop();
+    EndImport();
     if (QbConnected) qb_.Close();
     // A session cut short by the program's end did not end: its log gets no end line, so it
     // never reads as successful.

@@ -5,11 +5,13 @@
 // the service authenticates, requests and answers pass between the service and QuickBooks
 // until the service reports completion, and both sides are closed.
 
+#include "engine/ImportInvoices.h"
 #include "engine/Settings.h"
 #include "net/Web.h"
 #include "qb/QbSession.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdint>
@@ -133,6 +135,9 @@ public:
     std::int32_t RequestInvoiceAttachments(const std::string& invoiceId, TWebResponseEvent handler, TWebOwnerRef owner);
     std::int32_t PostBillerRequest(const std::string& operation, TWebResponseEvent handler, TWebOwnerRef owner);
     TMainEngine& Engine() const { return main_; }
+    // The invoice file import of a biller without QuickBooks while its session runs.
+    TImportInvoices* Import() const { return import_; }
+    void Repaint() { emit changed(); }
 
     // The frame name, "sync" + the main window's counter.
     std::string FrameName;
@@ -178,17 +183,31 @@ private:
     void FailUnmatchedAnswer(const char* what);
     void Post(std::string envelope);
     void Log(const std::string& message, const std::string& details = {});
-    void Repaint() { emit changed(); }
+    void EndImport();
     bool Gone() const { return RemovePending; }
 
     TMainEngine& main_;
     TWebOwner webOwner_;
     TQbSession qb_;
+    QPointer<TImportInvoices> import_;
     // The start kept while the account is confirmed; none: as the Sync button would start.
     std::optional<TSessionStart> deferredStart_;
     int redirects_ = 0; // in this session
     int repeats_ = 0;   // requests asked for again in a row
     int busy_ = 0;
+};
+
+// Marks a call of the frame as running, so that a removal asked for meanwhile (from another
+// tab, while a dialog of this frame is open) waits until it has returned.
+class TBusyGuard {
+public:
+    explicit TBusyGuard(TSync& frame) : frame_(frame) { ++frame_.busy_; }
+    ~TBusyGuard() { --frame_.busy_; }
+    TBusyGuard(const TBusyGuard&) = delete;
+    TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+private:
+    TSync& frame_;
 };
 
 } // namespace dm

@@ -178,21 +178,24 @@ TFileKind ShellFileKind(const std::string& path) {
     return TFileKind::Document;
 }
 
-bool ShellOpen(const std::string& target) {
+bool ShellOpen(const std::string& target, const std::string& workingFolder) {
     if (Opener()) {
         Opener()(target);
         return true;
     }
     const QString t = QString::fromStdString(target);
+    const QString folder = QString::fromStdString(workingFolder);
     if (IsWebAddress(target)) return QProcess::startDetached(QStringLiteral("xdg-open"), {t});
     switch (ShellFileKind(target)) {
     case TFileKind::Missing: return false;
     case TFileKind::Program:
         // A .desktop entry is started the way the desktop starts one, anything else directly.
-        if (t.endsWith(QLatin1String(".desktop"))) return QProcess::startDetached(QStringLiteral("gio"), {"launch", t});
-        return QProcess::startDetached(QFileInfo(t).absoluteFilePath(), {});
+        if (t.endsWith(QLatin1String(".desktop")))
+            return QProcess::startDetached(QStringLiteral("gio"), {"launch", t}, folder);
+        return QProcess::startDetached(QFileInfo(t).absoluteFilePath(), {}, folder);
     case TFileKind::Document:
-        return QProcess::startDetached(QStringLiteral("xdg-open"), {QUrl::fromLocalFile(QFileInfo(t).absoluteFilePath()).toString()});
+        return QProcess::startDetached(QStringLiteral("xdg-open"),
+                                       {QUrl::fromLocalFile(QFileInfo(t).absoluteFilePath()).toString()}, folder);
     }
     return false;
 }

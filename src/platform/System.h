@@ -47,8 +47,9 @@ TFileKind ShellFileKind(const std::string& path);
 
 // Opens what the user chose or configured: a URL or a document with the desktop's default
 // handler, or starts a program; never through a shell. False when nothing could open it.
-// Tests replace the opener to see what would be opened (it is then always true).
-bool ShellOpen(const std::string& target);
+// A program or document is started in workingFolder when one is given. Tests replace the
+// opener to see what would be opened (it is then always true).
+bool ShellOpen(const std::string& target, const std::string& workingFolder = {});
 // Opens an address from the network: web addresses only (IsWebAddress); anything else, a local
 // path above all, is refused and false returned.
 bool OpenWebAddress(const std::string& address);

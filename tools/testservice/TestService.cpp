@@ -218,6 +218,16 @@ TServiceAnswer TTestService::HandleInspection(const TServiceRequest& request) {
         json state = {{"accounts", accounts}, {"error_reports", errorReports_}, {"sent_sessions", sentSessions_},
                       {"uploads", uploads}, {"imports", imports}, {"open_sync_sessions", sessions_.size()}};
         answer.body = state.dump(1, ' ', false, json::error_handler_t::replace);
+    } else if (request.path == "/_test/upload" && request.method == "GET") {
+        // The bytes one upload delivered, exactly as received.
+        auto it = uploads_.find(request.Query("id"));
+        if (it == uploads_.end()) {
+            answer.status = 404;
+            answer.body = "{\"error\": \"no upload has that id\"}";
+        } else {
+            answer.contentType = "application/octet-stream";
+            answer.body = it->second.bytes;
+        }
     } else if (request.path == "/_test/reset" && request.method == "POST") {
         scenario_ = original_;
         ResetState();
