@@ -108,6 +108,45 @@ TEST(Headless, ExitCodesTellWhetherEveryBillerSucceeded) {
     EXPECT_EQ(unknown.exitCode, 2) << unknown.output;
 }
 
+TEST(Headless, SyncAllImportsTheInvoiceFilesOfBillersWithoutQuickBooks) {
+    struct Case {
+        const char* file; // put into the import folder, when set
+        int exitCode;
+        const char* summary;
+    };
+    const std::vector<Case> cases = {
+        {"a.csv", 0, "Biller 2001 - Ezi Co: synchronised\n"},
+        {nullptr, 1, "Biller 2001 - Ezi Co: failed: No files to import found.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.summary);
+        HeadlessFixture f(dm::ScenarioFromJson(json::parse(R"({"accounts": [
+            {"user": "demo", "password": "demo", "name": "Demo Co", "id": "1001"},
+            {"user": "ezi", "password": "demo", "name": "Ezi Co", "id": "2001", "type": "ezi",
+             "import": {"pdfs": false}}]})")));
+        const fs::path in = f.dir.Path() / "in";
+        fs::create_directories(in);
+        if (c.file) dmtest::WriteFileBytes(in / c.file, "number,customer,amount,due\r\n31,Acme,5.00,2024-06-01\r\n");
+        f.Settings(Demo + "<business><type>ezi</type><name>Ezi Co</name><id>2001</id><username>ezi</username>"
+                          "<password>demo</password><invoiceimportimportdirectory>" + in.string() +
+                   "/</invoiceimportimportdirectory><invoiceimportafterimporting>1</invoiceimportafterimporting>"
+                   "</business>");
+        AgentRun run = f.Agent({"-syncall"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_NE(run.output.find(c.summary), std::string::npos) << run.output;
+        // Both kinds of biller in one run; the import's steps are printed as the strip shows them.
+        EXPECT_NE(run.output.find("Biller 1001 - Demo Co: synchronised"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("[Ezi Co] Starting QuickBooks."), std::string::npos) << run.output;
+        if (c.file) {
+            for (const char* line : {"[Ezi Co] Sending 1 file... \n", "[Ezi Co] Sending file...\n",
+                                     "[Ezi Co] Reading import...\n", "[Ezi Co] Importing invoice 31...\n",
+                                     "[Ezi Co] Done.\n"})
+                EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+            EXPECT_FALSE(fs::exists(in / c.file));
+        }
+    }
+}
+
 TEST(Headless, SendNewSendsEveryNewInvoiceWithEmailsOnlyWhenAsked) {
     struct Case {
         QStringList args;
