@@ -4,6 +4,7 @@
 #include "engine/MainEngine.h"
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
+#include "gui/invoices/ImportInvoiceOptions.h"
 #include "gui/main/GuiText.h"
 #include "gui/main/Pictures.h"
 #include "platform/System.h"
@@ -29,8 +30,6 @@ const char* const AutoStartWarning =
     "it from \ryour Windows Start menu every time you restart your computer. \r\rIt is highly recommended that you "
     "allow the Desktop Manager to \rstart automatically so that your invoices and online payments \rwill "
     "automatically sync with your QuickBooks company file.";
-const char* const ImportOptionsPendingTip =
-    "The invoice import options come with invoice file import, which this version does not have yet.";
 
 namespace {
 
@@ -293,12 +292,8 @@ void TOptionsView::BuildBillers() {
     btnImportInvoiceOptions->setObjectName(QStringLiteral("btnImportInvoiceOptions"));
     btnImportInvoiceOptions->setGeometry(0, 30, 170, 25);
 
-    // The import options dialog belongs to invoice file import; until that exists both buttons
-    // say so instead of opening anything.
-    for (QPushButton* button : {btnImportInvoiceOptions, btnGeneralImportInvoiceOptions}) {
-        button->setEnabled(false);
-        button->setToolTip(QString::fromLatin1(ImportOptionsPendingTip));
-    }
+    for (QPushButton* button : {btnImportInvoiceOptions, btnGeneralImportInvoiceOptions})
+        connect(button, &QPushButton::clicked, this, &TOptionsView::btnImportInvoiceOptionsClick);
 
     connect(chkBillerAutoSync, &QCheckBox::toggled, this,
             [this](bool ticked) { WriteBillerFlag(&BillerRecord::autosync, ticked); });
@@ -362,6 +357,15 @@ void TOptionsView::FormCreate(const std::vector<TSync*>& billerList) {
     // Import options exist only for billers that import invoice files, and only one such
     // biller can be meant from the General tab.
     btnGeneralImportInvoiceOptions->setVisible(singleBiller && rows_[0]->Biller.type == "ezi");
+}
+
+void TOptionsView::btnImportInvoiceOptionsClick() {
+    QPointer<TSync> frame = selected_;
+    if (!frame) return;
+    TImportInvoiceOptions dialog(this);
+    dialog.Load(frame->Biller);
+    // The biller may go while the dialog is open (removed from its tab by a session's end).
+    if (dialog.exec() == QDialog::Accepted && frame && frame == selected_) dialog.Store(frame->Biller);
 }
 
 TSync* TOptionsView::BillerOfRow(int row) const {

@@ -29,7 +29,6 @@ class TSync;
 class TUserPrompts;
 
 extern const char* const AutoStartWarning;
-extern const char* const ImportOptionsPendingTip;
 
 class TOptionsView : public QDialog {
     Q_OBJECT
@@ -96,6 +95,8 @@ public:
     // Rebuilds the schedule preview; also what the minute and AM/PM lists do.
     void lbxAutoSyncHourClick();
     void btnOKClick();
+    // Both import buttons: the import options of the selected biller, changed in it on OK.
+    void btnImportInvoiceOptionsClick();
 
     // The first time the lists show, as OK stores it: a list without a selection reads as
     // 0 and no PM.
