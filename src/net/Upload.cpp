@@ -1,5 +1,6 @@
 #include "net/Upload.h"
 
+#include "core/General.h"
 #include "core/KvXml.h"
 
 #include <cerrno>
@@ -40,10 +41,12 @@ std::int32_t StartUpload(const std::string& fileName, const std::string& service
     TUploadInet* u = upload.get();
     Uploads().emplace(u, std::move(upload));
     u->fileSize_ = SizeOf(fileName);
-    // The service's reader takes the file name as it stands.
-    std::string body = "<?xml version=\"1.0\"?><request><public><startupload><filename>" + fileName +
-                       "</filename><size>" + std::to_string(u->fileSize_) + "</size><blocksize>" +
-                       std::to_string(UploadBlockSize) + "</blocksize></startupload></public></request>";
+    // Escaped: a file name with "&" or "<" (any name another program chose) must not break the
+    // announcement or add elements to it.
+    std::string body = "<?xml version=\"1.0\"?><request><public><startupload><filename>";
+    AppendHtmlEscaped(body, fileName);
+    body += "</filename><size>" + std::to_string(u->fileSize_) + "</size><blocksize>" +
+            std::to_string(UploadBlockSize) + "</blocksize></startupload></public></request>";
     return WebPostXml(
         serviceUrl, std::move(body),
         [u](std::int32_t id, WebStatus status, const std::string& text, std::int32_t value) {

@@ -184,12 +184,16 @@ TEST(Import, ThreeFilesAreSentReadAndImportedWithTheStatusSequence) {
 
 TEST(Import, OneFileAndNoFile) {
     {
-        ImportRun run;
-        run.Write("only.csv", Csv({"7"}));
+        // A name with the characters XML escapes goes through announcement and reading intact.
+        ImportRun run(EziAccount({{"pdfs", false}}));
+        const std::string name = "R&D <Q3> \"final\".csv";
+        run.Write(name, Csv({"7"}));
         run.Biller();
         ASSERT_TRUE(run.Sync());
         ExpectSucceeded(run.frame);
         EXPECT_EQ(Matching(run.statuses, "Sending"), (std::vector<std::string>{"Sending 1 file... ", "Sending file..."}));
+        EXPECT_EQ(run.Received()[(run.in / name).string()], Csv({"7"}));
+        EXPECT_EQ(run.Imported(), (std::vector<std::string>{"7"}));
     }
     {
         ImportRun run;
