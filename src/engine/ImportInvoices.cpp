@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -229,6 +230,7 @@ void TImportInvoices::tmrUploadImportFileTimer() {
     std::string path = filesToSend_.front();
     filesToSend_.erase(filesToSend_.begin());
     BeginUpload(path, &TImportInvoices::UploadInvoiceFile);
+    if (stopped_) return; // the upload could not even be sent
     const size_t left = filesToSend_.size(), sent = filesSent_.size();
     SetStatus(left == 0 && sent == 0 ? std::string("Sending file...")
                                      : "Sending file " + std::to_string(sent + 1) + " of " +
