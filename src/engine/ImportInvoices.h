@@ -61,10 +61,6 @@ public:
     // the run afterwards (later, when a handler of the run itself ended the session).
     void Stop();
 
-    // Read by tests and the status strip's tests.
-    const std::string& ImportId() const { return importId_; }
-    bool Resumed() const { return resumed_; }
-
     QTimer tmrUploadImportFile;
     QTimer tmrReadImportStatusUpdate;
     QTimer tmrProcessNextInvoice;

@@ -34,7 +34,7 @@ std::string Csv(std::initializer_list<std::string> numbers) {
 struct ImportRun {
     SessionFixture f;
     fs::path in, done;
-    TSync* frame = nullptr;
+    QPointer<TSync> frame; // null once the biller is removed
     std::vector<std::string> statuses; // every status line, in order
     std::map<std::string, int> percentAt; // the progress when a status line was shown
     std::function<void(const std::string&)> onStatus;
@@ -460,4 +460,26 @@ TEST(Import, AFileChangedOrRemovedDuringItsUploadFailsTheSession) {
         EXPECT_EQ(fs::exists(run.in / "a.csv"), c.exists);
         EXPECT_EQ(run.Bodies("invoiceimportreadfiles").size(), 0u);
     }
+}
+
+TEST(Import, RemovingTheBillerMidImportEndsTheRunAndItsRequests) {
+    ImportRun run(EziAccount({{"pdfs", false}}),
+                  json::array({{{"operation", "invoiceimportreadfilesprogress"}, {"delay_ms", 400}}}));
+    run.Write("a.csv", Csv({"1"}));
+    run.Biller(aiDelete);
+    run.frame->btnSyncNowClick(true);
+    ASSERT_TRUE(dmtest::WaitUntil([&] { return run.Shown("Reading import..."); }));
+    QPointer<TImportInvoices> importRun = run.frame->Import();
+    ASSERT_TRUE(importRun);
+    ASSERT_TRUE(dmtest::WaitUntil([&] { return run.Operations().size() == 3; })); // the poll is on its way
+    run.f.engine->RequestRemoveBiller(run.frame);
+    ASSERT_TRUE(dmtest::WaitUntil([&] { return run.f.engine->Billers().empty() && importRun.isNull(); }));
+    // The late answer to the poll reaches nobody, and nothing follows it.
+    ASSERT_TRUE(dmtest::WaitUntil([] { return WebActiveRequests() == 0; }));
+    dmtest::WaitUntil([] { return false; }, std::chrono::milliseconds(600));
+    EXPECT_EQ(run.Operations(), (std::vector<std::string>{"invoiceimportstart", "invoiceimportreadfiles",
+                                                          "invoiceimportreadfilesprogress"}));
+    EXPECT_FALSE(run.f.engine->SyncInProgress());
+    // The service holds the file in its import: the mode's delete was done.
+    EXPECT_FALSE(fs::exists(run.in / "a.csv"));
 }
