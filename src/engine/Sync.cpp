@@ -135,6 +135,7 @@ void TSync::Start(const TSessionStart& start) {
         tmrStartSync.start();
         return;
     }
+    Log(StatusDetail);
     // Started last: an import that cannot begin ends the session at once, inside Start.
     TBusyGuard busy(*this);
     import_ = new TImportInvoices(*this);

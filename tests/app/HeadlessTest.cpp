@@ -138,7 +138,7 @@ TEST(Headless, SyncAllImportsTheInvoiceFilesOfBillersWithoutQuickBooks) {
         EXPECT_NE(run.output.find("Biller 1001 - Demo Co: synchronised"), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("[Ezi Co] Starting QuickBooks."), std::string::npos) << run.output;
         if (c.file) {
-            for (const char* line : {"[Ezi Co] Sending 1 file... \n", "[Ezi Co] Sending file...\n",
+            for (const char* line : {"[Ezi Co] Importing invoices...\n", "[Ezi Co] Sending 1 file... \n", "[Ezi Co] Sending file...\n",
                                      "[Ezi Co] Reading import...\n", "[Ezi Co] Importing invoice 31...\n",
                                      "[Ezi Co] Done.\n"})
                 EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
