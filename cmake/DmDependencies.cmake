@@ -17,6 +17,9 @@ find_package(OpenSSL REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# Other programs' windows and keystrokes (X11 with XTest), their menus (the accessibility bus).
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xtst)
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2 gobject-2.0)
 
 # cpp-httplib as Debian builds it (OpenSSL, zlib and brotli compiled in).
 add_library(dm_httplib INTERFACE)

@@ -9,6 +9,7 @@ packages=(
   libcpp-httplib-dev zlib1g-dev libbrotli-dev libpugixml-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  libx11-dev libxtst-dev libatspi2.0-dev dbus dbus-x11 at-spi2-core
   librsvg2-bin lintian appstream desktop-file-utils
 )
 
