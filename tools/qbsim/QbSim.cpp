@@ -8,6 +8,8 @@
 #include "qb/RequestProcessor.h"
 #include "qb/SampleCompany.h"
 
+#include "QbWindow.h"
+
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -44,6 +46,17 @@ QuickBooks itself:
   quit                           quit QuickBooks; sessions of applications end
   dialog show [TITLE]            a modal dialog blocks new sessions
   dialog clear                   dismiss it
+  window [--title TITLE] [--keys FILE]
+                                 open QuickBooks' main window on X11 (title "Demo Co -
+                                 QuickBooks Pro" unless TITLE), window class MauiFrame, with
+                                 Edit > Preferences... opening the Preferences window (class
+                                 MauiForm): its fourth entry, Integrated Applications, holds the
+                                 check box window (class MauiCheckBox) that the agent's access
+                                 repair looks for, and Alt+C shows its Company Preferences tab.
+                                 The menus are on the accessibility bus (AT-SPI) when one runs.
+                                 --keys FILE: every key pressed is appended to FILE, one a line,
+                                 as a key sequence names it ({home}, {down}, %c). Runs until the
+                                 main window is closed; QuickBooks' state in DIR is not touched
 
 Integrated applications (APP is "Invara Desktop Manager" unless --app NAME):
   grant [--no-auto-login]        allow APP to read and modify the file (and to log in
@@ -162,6 +175,13 @@ public:
             return 0;
         }
         if (command == "dialog") return Dialog(a);
+        if (command == "window") {
+            if (!a.Positional.empty()) throw TUsageError("use: window [--title TITLE] [--keys FILE]");
+            TQbWindowOptions options;
+            if (auto title = a.Get("--title")) options.Title = *title;
+            if (auto keys = a.Get("--keys")) options.KeysFile = *keys;
+            return RunQuickBooksWindow("invara-qbsim", options);
+        }
         if (command == "grant" || command == "no-auto-login" || command == "deny" || command == "revoke" ||
             command == "forget")
             return Permission(command, a);

@@ -12,6 +12,7 @@
 #include "gui/dialogs/ViewLogView.h"
 #include "gui/enrol/AddBusinessView.h"
 #include "gui/main/GuiText.h"
+#include "gui/sync/AccessRepair.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/UpdateBar.h"
 #include "gui/panel/Browser.h"
@@ -347,8 +348,24 @@ void TMain::BillerAdded(TSync* frame) {
     connect(frame, &TSync::changed, page, [this, frame] {
         if (const TBillerPage* p = Find(frame)) UpdateBubble(*p);
     });
+    AddAccessRepair(*frame, page);
     UpdateBubble(pages_.back());
     if (!loading_) UpdateBillerBar();
+}
+
+void TMain::AddAccessRepair(TSync& frame, QWidget* page) {
+    auto* repair = new TAccessRepair(frame, prompts_, WindowSearch, page);
+    repair->setObjectName(QStringLiteral("AccessRepair"));
+    // While the help window is up it is the program's only window.
+    repair->HideMainWindow = [this] {
+        TrayIcon->hide();
+        hide();
+    };
+    repair->ShowMainWindow = [window = QPointer<TMain>(this)] {
+        if (!window) return;
+        window->TrayIcon->setVisible(window->TrayAvailable && window->trayStarted_);
+        window->RestoreFromTray();
+    };
 }
 
 void TMain::UpdateBubble(const TBillerPage& page) {

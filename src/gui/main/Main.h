@@ -6,6 +6,7 @@
 // the user's commands on.
 
 #include "engine/Sync.h"
+#include "platform/Windows.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -120,6 +121,10 @@ public:
     void ShowUpdateBar();
     void SkipUpdate();
 
+    // QuickBooks' windows, for the access repair that each biller offers when QuickBooks
+    // refuses it the company file.
+    TWindowSearch WindowSearch{DesktopWindows()};
+
     void HideToTray();
     void RestoreFromTray();
     // Another copy of the program was started: this one comes to the front.
@@ -148,6 +153,7 @@ private:
     void BillerAdded(TSync* frame);
     void BillerRemoved(TSync* frame);
     void UpdateBubble(const TBillerPage& page);
+    void AddAccessRepair(TSync& frame, QWidget* page);
     void SyncAllChanged();
     void tmrStartupTimer();
     void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);

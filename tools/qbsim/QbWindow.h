@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace dm {
+
+struct TQbWindowOptions {
+    std::string Title = "Demo Co - QuickBooks Pro";
+    std::string KeysFile; // every key pressed is appended here, one per line; empty: none
+};
+
+// QuickBooks' main window and its Preferences window on X11, until the main window closes.
+// Returns the exit status.
+int RunQuickBooksWindow(const char* program, const TQbWindowOptions& options);
+
+} // namespace dm
