@@ -20,11 +20,11 @@ function(dm_add_layer)
   set_property(GLOBAL PROPERTY DM_LAYER_SOURCES_${L_NAME} ${L_SOURCES})
 endfunction()
 
-# dm_add_test(NAME x SOURCES ... LIBS ... [QT] [LABELS ...] [TIMEOUT s] [XVFB]):
+# dm_add_test(NAME x SOURCES ... LIBS ... [QT] [LABELS ...] [TIMEOUT s] [XVFB] [ARGS ...]):
 # one GoogleTest executable, one CTest entry. QT gives the shared main that owns a Qt
 # application object; without it the plain GoogleTest main is used.
 function(dm_add_test)
-  cmake_parse_arguments(T "QT;XVFB" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT;XVFB" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   dm_common_settings(${T_NAME})
   if(T_QT)
@@ -36,9 +36,9 @@ function(dm_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     DM_SOURCE_DIR="${CMAKE_SOURCE_DIR}" DM_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
   if(T_XVFB)
-    add_test(NAME ${T_NAME} COMMAND xvfb-run -a $<TARGET_FILE:${T_NAME}>)
+    add_test(NAME ${T_NAME} COMMAND xvfb-run -a $<TARGET_FILE:${T_NAME}> ${T_ARGS})
   else()
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} ${T_ARGS})
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)

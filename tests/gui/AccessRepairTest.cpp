@@ -29,10 +29,11 @@ namespace {
 
 const char* const BusLauncher = "/usr/libexec/at-spi-bus-launcher";
 
-// A session bus and the accessibility bus beside it, for the life of a test.
-class TDesktopBus {
+// A session bus and the accessibility bus beside it, started on first use and kept for the
+// whole run: the accessibility library stays with the bus it first reached.
+class TDesktopBus : public ::testing::Environment {
 public:
-    ~TDesktopBus() {
+    void TearDown() override {
         for (QProcess* p : {&launcher_, &daemon_}) {
             if (p->state() == QProcess::NotRunning) continue;
             p->terminate();
@@ -41,6 +42,15 @@ public:
         }
     }
     // Empty when both run; otherwise why not.
+    const std::string& Problem() {
+        if (!started_) {
+            started_ = true;
+            problem_ = Start();
+        }
+        return problem_;
+    }
+
+private:
     std::string Start() {
         if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) return "dbus-daemon is not installed";
         if (!fs::exists(BusLauncher)) return std::string(BusLauncher) + " is not installed (at-spi2-core)";
@@ -54,22 +64,27 @@ public:
         if (!launcher_.waitForStarted()) return "the accessibility bus did not start";
         return {};
     }
-
-private:
+    bool started_ = false;
+    std::string problem_;
     QProcess daemon_, launcher_;
 };
+
+TDesktopBus* const Bus = static_cast<TDesktopBus*>(::testing::AddGlobalTestEnvironment(new TDesktopBus));
 
 // The stand-in's QuickBooks window, recording the keys it receives.
 class TQuickBooksWindow {
 public:
-    explicit TQuickBooksWindow(const std::string& keysFile) {
+    explicit TQuickBooksWindow(const std::string& keysFile, const QStringList& more = {}) {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(QStringLiteral(DM_BIN_DIR "/invara-qbsim"),
-                       {"window", "--keys", QString::fromStdString(keysFile)});
+                       QStringList{"window", "--keys", QString::fromStdString(keysFile)} + more);
     }
     ~TQuickBooksWindow() {
         process_.kill();
         process_.waitForFinished(3000);
+    }
+    bool Shown(TWindowSearch& search) {
+        return WaitUntil([&] { return bool(search.FindQuickBooksWindow()); }, std::chrono::seconds(20));
     }
     // Shown, and its menus reachable: the Help menu's About item does nothing.
     bool Ready(TWindowSearch& search) {
@@ -145,14 +160,14 @@ TEST(AccessRepair, WithoutQuickBooksTheEmptyHelpPageStaysUntilClosed) {
 }
 
 TEST(AccessRepair, OpensTheIntegratedApplicationsPageAndFollowsThePreferencesWindow) {
-    TDesktopBus bus;
-    if (const std::string why = bus.Start(); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string& why = Bus->Problem(); !why.empty()) GTEST_SKIP() << why;
     TRepairFixture f;
     ASSERT_TRUE(f.repair);
     const std::string keys = f.dir.Folder() + "keys.txt";
     TQuickBooksWindow quickBooks(keys);
     TWindowSearch& search = f.window->WindowSearch;
     ASSERT_TRUE(quickBooks.Ready(search)) << "the stand-in's window or its menus never appeared";
+    SaveScreen("access_repair_quickbooks_window");
 
     THelpAuthorize* help = f.SyncAndAcceptHelp();
     ASSERT_TRUE(help);
@@ -184,6 +199,60 @@ TEST(AccessRepair, OpensTheIntegratedApplicationsPageAndFollowsThePreferencesWin
         QObject::connect(&f.repair->LastHelp->tmrWatchQBPrefsWindow, &QTimer::timeout, [&] { ++ticks; });
     EXPECT_TRUE(WaitUntil([&] { return !f.repair->LastHelp; }));
     EXPECT_LE(ticks, 2);
+    EXPECT_TRUE(WaitUntil([&] { return f.window->isVisible(); }));
+}
+
+TEST(AccessRepair, PreferencesOnAnotherPageGetTheStepsThatLeadThere) {
+    if (const std::string& why = Bus->Problem(); !why.empty()) GTEST_SKIP() << why;
+    TRepairFixture f;
+    ASSERT_TRUE(f.repair);
+    const std::string keys = f.dir.Folder() + "keys.txt";
+    // The page sits further down the list than the walk goes.
+    TQuickBooksWindow quickBooks(keys, {"--page-at", "9"});
+    TWindowSearch& search = f.window->WindowSearch;
+    ASSERT_TRUE(quickBooks.Ready(search));
+
+    THelpAuthorize* help = f.SyncAndAcceptHelp();
+    ASSERT_TRUE(help);
+    EXPECT_EQ(f.repair->Outcome, roPageNotReached);
+    std::string walked = "{home}\n";
+    for (int i = 0; i < 7; ++i) walked += "{down}\n";
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(keys) == walked; })) << ReadFileBytes(keys);
+    EXPECT_TRUE(help->Web->toPlainText().contains("Click on the \"Integrated Applications\" option"));
+    const TWindowMatch prefs = search.FindTopWindow(PreferencesWindowClass, PreferencesTitlePart);
+    ASSERT_TRUE(prefs);
+    const std::optional<TWindowRect> below = search.Windows().Rect(prefs.Window);
+    ASSERT_TRUE(below);
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::optional<TWindowRect> r = search.Windows().Rect(help->winId());
+        return r && r->Left == below->Left && r->Top == below->Bottom() && r->Width == below->Width;
+    }));
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    SaveScreen("access_repair_other_page");
+
+    // The user closes the help window first: the main window comes back, QuickBooks stays.
+    help->close();
+    EXPECT_TRUE(WaitUntil([&] { return !f.repair->LastHelp && f.window->isVisible(); }));
+    EXPECT_TRUE(search.FindTopWindow(PreferencesWindowClass, PreferencesTitlePart));
+}
+
+// Its own test run (see CMakeLists.txt): the process keeps the bus it first reached.
+TEST(AccessRepairWithoutBus, QuickBooksMenuOutOfReachShowsTheHelpWindowWithoutSteps) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    unsetenv("AT_SPI_BUS_ADDRESS");
+    TRepairFixture f;
+    ASSERT_TRUE(f.repair);
+    const std::string keys = f.dir.Folder() + "keys.txt";
+    TQuickBooksWindow quickBooks(keys);
+    ASSERT_TRUE(quickBooks.Shown(f.window->WindowSearch));
+
+    THelpAuthorize* help = f.SyncAndAcceptHelp();
+    ASSERT_TRUE(help);
+    EXPECT_EQ(f.repair->Outcome, roNotFound);
+    EXPECT_TRUE(help->Web->toPlainText().trimmed().isEmpty());
+    EXPECT_FALSE(f.window->isVisible());
+    EXPECT_EQ(ReadFileBytes(keys), "") << "no keys go anywhere when the Preferences window is not there";
+    help->close();
     EXPECT_TRUE(WaitUntil([&] { return f.window->isVisible(); }));
 }
 

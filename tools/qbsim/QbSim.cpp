@@ -46,13 +46,14 @@ QuickBooks itself:
   quit                           quit QuickBooks; sessions of applications end
   dialog show [TITLE]            a modal dialog blocks new sessions
   dialog clear                   dismiss it
-  window [--title TITLE] [--keys FILE]
+  window [--title TITLE] [--keys FILE] [--page-at N]
                                  open QuickBooks' main window on X11 (title "Demo Co -
                                  QuickBooks Pro" unless TITLE), window class MauiFrame, with
                                  Edit > Preferences... opening the Preferences window (class
-                                 MauiForm): its fourth entry, Integrated Applications, holds the
-                                 check box window (class MauiCheckBox) that the agent's access
-                                 repair looks for, and Alt+C shows its Company Preferences tab.
+                                 MauiForm): its entry Integrated Applications (the fourth in
+                                 the list, or the Nth) holds the check box window (class
+                                 MauiCheckBox) that the agent's access repair looks for, and
+                                 Alt+C shows its Company Preferences tab.
                                  The menus are on the accessibility bus (AT-SPI) when one runs.
                                  --keys FILE: every key pressed is appended to FILE, one a line,
                                  as a key sequence names it ({home}, {down}, %c). Runs until the
@@ -176,8 +177,13 @@ public:
         }
         if (command == "dialog") return Dialog(a);
         if (command == "window") {
-            if (!a.Positional.empty()) throw TUsageError("use: window [--title TITLE] [--keys FILE]");
+            if (!a.Positional.empty()) throw TUsageError("use: window [--title TITLE] [--keys FILE] [--page-at N]");
             TQbWindowOptions options;
+            if (auto at = a.Get("--page-at")) {
+                const std::optional<int> n = ParseInteger(*at);
+                if (!n || *n < 1 || *n > 10) throw TUsageError("--page-at is a position from 1 to 10");
+                options.PageAt = *n;
+            }
             if (auto title = a.Get("--title")) options.Title = *title;
             if (auto keys = a.Get("--keys")) options.KeysFile = *keys;
             return RunQuickBooksWindow("invara-qbsim", options);

@@ -25,6 +25,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iostream>
@@ -91,15 +92,15 @@ private:
     QFile file_;
 };
 
-const char* const PreferenceEntries[] = {
-    "Accounting", "Bills", "Checking", "Integrated Applications", "Jobs & Estimates", "Payroll & Employees",
-    "Reminders", "Sales & Customers",
+const char* const OtherEntries[] = {
+    "Accounting", "Bills", "Checking", "Jobs & Estimates", "Payroll & Employees", "Reminders",
+    "Sales & Customers", "Sales Tax", "Send Forms",
 };
-constexpr int IntegratedApplications = 3;
+const char* const IntegratedApplications = "Integrated Applications";
 
 class TPreferences : public QWidget {
 public:
-    TPreferences() {
+    explicit TPreferences(int pageAt) {
         setAttribute(Qt::WA_DeleteOnClose);
         setWindowTitle(QStringLiteral("Preferences"));
         // QuickBooks' Preferences window keeps its size whatever page it shows.
@@ -108,7 +109,8 @@ public:
         auto* layout = new QHBoxLayout(this);
         list_ = new QListWidget;
         list_->setObjectName(QStringLiteral("PreferenceList"));
-        for (const char* entry : PreferenceEntries) list_->addItem(QString::fromUtf8(entry));
+        for (const char* entry : OtherEntries) list_->addItem(QString::fromUtf8(entry));
+        list_->insertItem(std::clamp(pageAt - 1, 0, list_->count()), QString::fromLatin1(IntegratedApplications));
         list_->setFixedWidth(170);
         layout->addWidget(list_);
         auto* right = new QVBoxLayout;
@@ -153,7 +155,7 @@ private:
         page_->addTab(mine, QStringLiteral("&My Preferences"));
         auto* company = new QWidget;
         auto* layout = new QVBoxLayout(company);
-        if (row == IntegratedApplications) {
+        if (list_->item(row)->text() == QLatin1String(IntegratedApplications)) {
             layout->addWidget(new QLabel(QStringLiteral("Manage all applications that can access this company file.")));
             auto* apps = new QTreeWidget;
             apps->setHeaderLabels({QStringLiteral("Allow Access"), QStringLiteral("Application Name")});
@@ -191,7 +193,8 @@ private:
 
 class TQuickBooksMain : public QMainWindow {
 public:
-    explicit TQuickBooksMain(const QString& title) {
+    explicit TQuickBooksMain(const TQbWindowOptions& options) : pageAt_(options.PageAt) {
+        const QString title = QString::fromStdString(options.Title);
         setWindowTitle(title);
         resize(720, 480);
         QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -211,9 +214,10 @@ public:
 
 private:
     void OpenPreferences() {
-        if (!preferences_) preferences_ = new TPreferences;
+        if (!preferences_) preferences_ = new TPreferences(pageAt_);
         preferences_->Present();
     }
+    int pageAt_;
     QPointer<TPreferences> preferences_;
 };
 
@@ -240,7 +244,7 @@ int RunQuickBooksWindow(const char* program, const TQbWindowOptions& options) {
         recorder = std::make_unique<TKeyRecorder>(QString::fromStdString(options.KeysFile));
         app.installNativeEventFilter(recorder.get());
     }
-    TQuickBooksMain main(QString::fromStdString(options.Title));
+    TQuickBooksMain main(options);
     main.move(40, 60);
     main.show();
     std::cout << "QuickBooks' window is open; close it to end.\n" << std::flush;
