@@ -60,6 +60,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.invara.com/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Links and documents open through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS xdg-utils)
+# The QuickBooks access repair reaches QuickBooks' menus over the accessibility bus.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS at-spi2-core)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${DM_PACKAGING}/conffiles)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
