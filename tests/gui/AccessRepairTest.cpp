@@ -168,6 +168,10 @@ TEST(AccessRepair, OpensTheIntegratedApplicationsPageAndFollowsThePreferencesWin
     TWindowSearch& search = f.window->WindowSearch;
     ASSERT_TRUE(quickBooks.Ready(search)) << "the stand-in's window or its menus never appeared";
     SaveScreen("access_repair_quickbooks_window");
+    // A menu that exists with an item that does not: nothing is pressed.
+    for (const auto& [menu, item] : {std::pair{"Edit", "Preferences"}, {"Edit", "No Such Item"}, {"Edition", "Preferences..."}})
+        EXPECT_FALSE(search.ClickQuickBooksMenu(menu, item)) << menu << " > " << item;
+    EXPECT_FALSE(search.FindTopWindow(PreferencesWindowClass, PreferencesTitlePart));
 
     THelpAuthorize* help = f.SyncAndAcceptHelp();
     ASSERT_TRUE(help);
