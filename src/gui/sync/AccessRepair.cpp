@@ -108,7 +108,9 @@ bool TAccessRepair::SendKeys(const std::string& keys) {
 
 void TAccessRepair::tmrFixQBFileAccessTimer() {
     tmrFixQBFileAccess.stop();
-    if (!prompts_.AskYesNo(FixAccessQuestion)) return;
+    // The biller may be removed while the question is open, and this repair with it.
+    QPointer<TAccessRepair> self(this);
+    if (!prompts_.AskYesNo(FixAccessQuestion) || !self) return;
 
     Outcome = roNotFound;
     TWindowMatch prefs;
