@@ -56,7 +56,7 @@ private:
     std::vector<Window> created_;
 };
 
-struct TWindowSpec {
+struct TWindowShape {
     const char* Class;
     const char* Title;
 };
@@ -76,7 +76,7 @@ protected:
 
 TEST_F(Windows, QuickBooksWindowIsFoundByExactClassAndTitlePart) {
     struct TCase {
-        std::vector<TWindowSpec> Windows;
+        std::vector<TWindowShape> Windows;
         int Expected; // index of the window found, -1 for none
     };
     const TCase cases[] = {
@@ -93,7 +93,7 @@ TEST_F(Windows, QuickBooksWindowIsFoundByExactClassAndTitlePart) {
     for (const TCase& c : cases) {
         TTestWindows windows;
         std::vector<Window> made;
-        for (const TWindowSpec& spec : c.Windows) made.push_back(windows.Create(spec.Class, spec.Title));
+        for (const TWindowShape& shape : c.Windows) made.push_back(windows.Create(shape.Class, shape.Title));
         TWindowSearch search(*system);
         const TWindowMatch match = search.FindQuickBooksWindow();
         const std::string what = std::string(c.Windows.back().Class) + " " + c.Windows.back().Title;
