@@ -1,7 +1,7 @@
 # Third-party packages, all from Debian (see scripts/deps.sh).
 find_package(Threads REQUIRED)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core)
-find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Network)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Network DBus)
 # Only the browser module links these (src/gui/CMakeLists.txt).
 find_package(Qt6 6.4 REQUIRED COMPONENTS WebEngineWidgets QuickWidgets PrintSupport)
 if(BUILD_TESTING)

@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 #include "core/KvXml.h"
+#include "engine/About.h"
 #include "engine/AddBusiness.h"
 #include "engine/Notifications.h"
 #include "engine/Schedule.h"
@@ -319,24 +320,18 @@ void TMainEngine::tmrAutoSyncTimer() {
 void TMainEngine::CheckForUpdates() {
     tmrCheckForUpdates.stop(); // once per run
     if (App.HostedMode) return;
-    std::vector<std::string> fields{"v=" + App.VersionText, "b=" + App.BuildNumber};
-    if (App.TestMode) fields.push_back("DBGSESSID=1");
-    WebPost(App.BusinessUrl + "dm_checkupdate.php", fields, FormContentType, {},
+    WebPost(App.BusinessUrl + "dm_checkupdate.php", UpdateCheckFields(App, false), FormContentType, {},
             WebHandler(this, &TMainEngine::UpdateResponse), webOwner_);
 }
 
 void TMainEngine::UpdateResponse(std::int32_t, WebStatus status, const std::string& text, std::int32_t) {
     if (status != wsDone) return;
     // A failed or unreadable answer is ignored: the user sees nothing of it.
-    TKvXML doc;
-    doc.Silent = true;
-    doc.Parse(text);
-    int startup = ParseInteger(doc.Root()->PathText("response/versions/startup"))
-                      .value_or(ParseInteger(App.BuildNumber).value_or(0));
-    if (AnnouncedStartupVersion >= startup || doc.Root()->PathText("response/update") != "1") return;
-    AnnouncedStartupVersion = startup;
+    const TUpdateAnswer answer = ReadUpdateAnswer(text, App.BuildNumber);
+    if (AnnouncedStartupVersion >= answer.StartupVersion || !answer.Update) return;
+    AnnouncedStartupVersion = answer.StartupVersion;
     Prompts.ShowNotification(true, UpdateNoticeFragment);
-    UpdateUrl = doc.Root()->PathText("response/url");
+    UpdateUrl = answer.Url;
     if (!UpdateUrl.empty() && !IsWebAddress(UpdateUrl)) {
         LogLine("Refused an update link that is not a web address.", TextHead(UpdateUrl, 1024));
         UpdateUrl.clear();

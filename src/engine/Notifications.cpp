@@ -1,5 +1,7 @@
 #include "engine/Notifications.h"
 
+#include "core/General.h"
+
 namespace dm {
 
 const char* const NotificationCommandStart = "<!-- \b\b";
@@ -28,6 +30,70 @@ TNotificationCommand ExtractNotificationCommand(std::string_view fragment) {
     size_t removeEnd = close == std::string_view::npos ? fragment.size() : at + start.size() + close + end.size();
     c.Rest = std::string(fragment.substr(0, at)) + std::string(fragment.substr(removeEnd));
     return c;
+}
+
+namespace {
+
+bool StartsWithNoCase(std::string_view text, size_t at, std::string_view prefix) {
+    return text.size() - at >= prefix.size() && EqualsNoCase(text.substr(at, prefix.size()), prefix);
+}
+
+// Past the end of the first "what" at or after from; the end of the text without one.
+size_t Past(std::string_view text, size_t from, std::string_view what, bool noCase = false) {
+    for (size_t i = from; i < text.size(); ++i)
+        if (noCase ? StartsWithNoCase(text, i, what) : text.substr(i, what.size()) == what) return i + what.size();
+    return text.size();
+}
+
+} // namespace
+
+std::string NotificationText(std::string_view fragment, size_t limit) {
+    std::string bare;
+    size_t i = 0;
+    while (i < fragment.size()) {
+        const char c = fragment[i];
+        if (c != '<') {
+            bare += c;
+            ++i;
+            continue;
+        }
+        if (fragment.substr(i, 4) == "<!--") {
+            i = Past(fragment, i + 4, "-->");
+            continue;
+        }
+        const bool script = StartsWithNoCase(fragment, i, "<script"), style = StartsWithNoCase(fragment, i, "<style");
+        i = Past(fragment, i, ">");
+        if (script) i = Past(fragment, Past(fragment, i, "</script", true), ">");
+        if (style) i = Past(fragment, Past(fragment, i, "</style", true), ">");
+        bare += ' ';
+    }
+    // The one named entity a notice commonly carries besides the escapes.
+    std::string spaced;
+    for (size_t at = 0; at < bare.size();) {
+        if (StartsWithNoCase(bare, at, "&nbsp;")) {
+            spaced += ' ';
+            at += 6;
+        } else {
+            spaced += bare[at++];
+        }
+    }
+    const std::string text = HtmlUnescape(spaced);
+    std::string out;
+    for (char ch : text) {
+        if (static_cast<unsigned char>(ch) <= ' ') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += ch;
+        }
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    if (out.size() > limit) {
+        size_t cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+        out.resize(cut);
+        out += "...";
+    }
+    return out;
 }
 
 } // namespace dm

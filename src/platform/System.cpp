@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <optional>
 #include <filesystem>
 #include <system_error>
@@ -203,6 +204,13 @@ bool ShellOpen(const std::string& target, const std::string& workingFolder) {
 bool OpenWebAddress(const std::string& address) {
     if (!IsWebAddress(address)) return false;
     return ShellOpen(address);
+}
+
+std::string CreatePrivateTempFolder(const std::string& prefix) {
+    std::string pattern = TempFolder() + prefix + "XXXXXX";
+    // mkdtemp makes it 0700 whatever the umask.
+    if (!::mkdtemp(pattern.data())) return {};
+    return pattern + "/";
 }
 
 std::FILE* CreatePrivateFile(const std::string& path) {

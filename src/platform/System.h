@@ -61,6 +61,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // Creates (or empties) a file that only its owner may read and write, whatever mode an old one
 // had; nullptr with errno set when it cannot.
 std::FILE* CreatePrivateFile(const std::string& path);
+// A new folder under TempFolder() that only its owner may enter (0700), named prefix and six
+// random characters; its path ending with "/", or empty with errno set when it cannot be made.
+std::string CreatePrivateTempFolder(const std::string& prefix);
 
 // Replaces the file with the bytes so that a crash at any moment leaves either the old or the
 // new content: a sibling "<file>.tmp-PID-N" is written, flushed and renamed over the file. The

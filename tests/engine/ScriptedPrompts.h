@@ -53,6 +53,8 @@ public:
     std::deque<dm::TAnswer> answers;
     std::deque<std::optional<std::string>> passwords;
     std::vector<std::pair<bool, std::string>> notifications; // only-when-hidden, fragment
+    // Where a window test passes the fragments on to (the main window's popup).
+    std::function<void(bool, const std::string&)> onNotification;
     std::vector<std::pair<std::string, std::string>> pages;    // caption, html
     // The review: does what the test wants with the files; by default as its Cancel button.
     std::function<dm::TReviewResult(dm::TUnsentInvoiceFiles&, bool)> review;
@@ -82,6 +84,7 @@ public:
     }
     void ShowNotification(bool onlyWhenHidden, const std::string& fragment) override {
         notifications.emplace_back(onlyWhenHidden, fragment);
+        if (onNotification) onNotification(onlyWhenHidden, fragment);
     }
     void ShowHtml(const std::string& caption, const std::string& html) override { pages.emplace_back(caption, html); }
     dm::TReviewResult ReviewUnsentInvoices(dm::TSync&, dm::TUnsentInvoiceFiles& files, bool allowAttachments) override {

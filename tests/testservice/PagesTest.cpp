@@ -1,7 +1,10 @@
 #include "ServiceFixture.h"
+#include "TestSupport.h"
 
 #include "core/General.h"
 #include "core/KvXml.h"
+
+#include <cstdlib>
 
 using namespace dmtest;
 using nlohmann::json;
@@ -86,7 +89,15 @@ TEST_F(Pages, UpdateCheckAndInstaller) {
     ASSERT_EQ(url.rfind("http://", 0), 0u);
     auto installer = Get(url.substr(url.find('/', 7)));
     EXPECT_EQ(installer.status, 200);
-    EXPECT_EQ(installer.body.size(), 300000u);
+    EXPECT_EQ(url.substr(url.size() - 27), "/invara-desktop-manager.deb");
+    EXPECT_EQ(installer.body.rfind("!<arch>\ndebian-binary", 0), 0u);
+    EXPECT_GE(installer.body.size(), 300000u);
+    EXPECT_LT(installer.body.size(), 301024u);
+    // dpkg itself accepts it.
+    TempDir dir;
+    const std::string deb = dir.Folder() + "update.deb";
+    WriteFileBytes(deb, installer.body);
+    EXPECT_EQ(std::system(("dpkg-deb --info " + deb + " >/dev/null && dpkg-deb --contents " + deb + " >/dev/null").c_str()), 0);
     EXPECT_EQ(Inspect("requests")[0]["form"]["o"], "1");
 }
 

@@ -4,10 +4,14 @@
 
 #include "TestService.h"
 
+#include "DebPackage.h"
+
 #include "core/General.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace dm {
 
@@ -149,7 +153,7 @@ TServiceAnswer TTestService::CheckUpdate(TServiceRequest& request) {
     std::string host = request.Header("Host").empty() ? "localhost:" + std::to_string(port_) : request.Header("Host");
     std::string content = Element("update", u.available ? "1" : "0");
     if (!u.startupVersion.empty()) content += "<versions>" + Element("startup", XmlText(u.startupVersion)) + "</versions>";
-    content += Element("url", XmlText("http://" + host + "/" + request.prefix + "mvtsetup.exe")) +
+    content += Element("url", XmlText("http://" + host + "/" + request.prefix + "invara-desktop-manager.deb")) +
                Element("updatemessage", XmlText(u.message));
     return DmXml(content);
 }
@@ -157,10 +161,15 @@ TServiceAnswer TTestService::CheckUpdate(TServiceRequest& request) {
 TServiceAnswer TTestService::Installer(TServiceRequest& request) {
     TServiceAnswer answer;
     if (TFault* f = TakeFault(request); f && ReplacesAnswer(*f, answer)) return answer;
-    std::string bytes = "#!/bin/sh\necho 'Invara Desktop Manager installer from the local test service'\nexit 0\n";
-    bytes.resize(static_cast<size_t>(std::max<long long>(static_cast<long long>(bytes.size()), scenario_.update.installerSize)), '#');
-    answer.contentType = "application/octet-stream";
-    answer.body = std::move(bytes);
+    const TUpdateOffer& u = scenario_.update;
+    if (!u.installerFile.empty()) {
+        std::ifstream in(u.installerFile, std::ios::binary);
+        if (!in) return Refused(404, "The package to offer cannot be read.");
+        answer.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+        answer.body = MakeTestPackage("99.0.0", u.installerSize);
+    }
+    answer.contentType = "application/vnd.debian.binary-package";
     return answer;
 }
 

@@ -208,6 +208,7 @@ TScenario ScenarioFromJson(const json& j) {
         s.update.startupVersion = Text(*it, "startup_version");
         s.update.message = Text(*it, "message", s.update.message);
         s.update.installerSize = Value(*it, "installer_size", s.update.installerSize);
+        s.update.installerFile = Text(*it, "installer_file");
     }
     for (const auto& f : Array(j, "faults")) s.faults.push_back(FaultFromJson(f));
     if (auto it = j.find("quirks"); it != j.end() && !it->is_null()) s.quirks = QuirksFromJson(*it);

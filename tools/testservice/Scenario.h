@@ -112,6 +112,8 @@ struct TUpdateOffer {
     std::string startupVersion; // empty: not sent
     std::string message = "A new version of the Invara Desktop Manager is available.|Do you want to download and install it now?";
     long long installerSize = 256 * 1024;
+    // A package to offer instead of the one made in memory (the project's own, when built).
+    std::string installerFile;
 };
 
 // One scripted fault: which requests it matches and what it does to them.

@@ -331,7 +331,7 @@ TServiceAnswer TTestService::Route(TServiceRequest& request) {
     if (e == "business/dm_authenticate_2.php") return PanelSignIn(request);
     if (e == "business/dm_start.php") return PanelStart(request);
     if (e == "business/dm_send_session.php") return SendSession(request);
-    if (e == "mvtsetup.exe") return Installer(request);
+    if (e == "invara-desktop-manager.deb") return Installer(request);
     if (e == "securelogin") return SecureLogin(request);
     return PanelPage(request);
 }

@@ -143,6 +143,11 @@ void TGuiPrompts::ShowHtml(const std::string& caption, const std::string& html) 
     window.exec();
 }
 
+void TGuiPrompts::ShowNotification(bool onlyWhenHidden, const std::string& fragment) {
+    // The popup belongs to the main window; before it exists there is nowhere to show one.
+    if (auto* main = qobject_cast<TMain*>(Owner.data())) main->ShowNotification(onlyWhenHidden, fragment);
+}
+
 TReviewResult TGuiPrompts::ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool allowAttachments) {
     TUnsentInvoices dialog(frame, files, allowAttachments, Owner);
     int workArea = 600;

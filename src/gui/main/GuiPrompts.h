@@ -32,6 +32,7 @@ public:
                                                const std::string& billerId) override;
     void ShowServicePopup(const TPopupSpec& popup) override;
     void ShowHtml(const std::string& caption, const std::string& html) override;
+    void ShowNotification(bool onlyWhenHidden, const std::string& fragment) override;
     TReviewResult ReviewUnsentInvoices(TSync& frame, TUnsentInvoiceFiles& files, bool allowAttachments) override;
 
 private:

@@ -7,11 +7,15 @@
 #include "engine/Sync.h"
 #include "engine/UserPrompts.h"
 #include "engine/ViewLog.h"
+#include "engine/Notifications.h"
+#include "gui/dialogs/AboutView.h"
 #include "gui/dialogs/OptionsView.h"
 #include "gui/dialogs/SearchBillers.h"
 #include "gui/dialogs/ViewLogView.h"
 #include "gui/enrol/AddBusinessView.h"
+#include "gui/main/DesktopNotifier.h"
 #include "gui/main/GuiText.h"
+#include "gui/main/NotifyPopup.h"
 #include "gui/sync/AccessRepair.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/UpdateBar.h"
@@ -116,9 +120,7 @@ TMain::TMain(TAppState& app, TMainEngine& engine, TUserPrompts& prompts, QWidget
 
     pnlUpdate = new TUpdateBar(client_);
     connect(pnlUpdate, &TUpdateBar::skipClicked, this, &TMain::SkipUpdate);
-    // The download goes through the About box, which comes later; until then the link is shown
-    // without an action.
-    pnlUpdate->Label4->setEnabled(false);
+    connect(pnlUpdate, &TUpdateBar::downloadClicked, this, [this] { ShowAbout(true); });
 
     if (!app.StatusBarText.empty()) {
         StatusPanel = new QLabel(GuiText(app.StatusBarText));
@@ -196,7 +198,7 @@ void TMain::BuildMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuAbout = help->addAction(QStringLiteral("&About..."));
-    mnuAbout->setEnabled(false); // the About box comes later
+    connect(mnuAbout, &QAction::triggered, this, [this] { ShowAbout(false); });
 
     if (app_.ShowLocalMenu) {
         mnuLocal = menuBar()->addMenu(QStringLiteral("Local"));
@@ -557,6 +559,40 @@ void TMain::ShowUpdateBar() {
 void TMain::SkipUpdate() {
     pnlUpdate->hide();
     ApplyLayoutRule();
+}
+
+void TMain::ShowAbout(bool downloadMode) {
+    TAboutView about(app_, prompts_, this);
+    if (downloadMode) about.UseDownloadMode();
+    about.exec();
+}
+
+TDesktopNotifier& TMain::Notifier() {
+    if (!notifier_) SetNotifier(std::make_unique<TDesktopNotifier>());
+    return *notifier_;
+}
+
+void TMain::SetNotifier(std::unique_ptr<TDesktopNotifier> notifier) {
+    notifier_ = std::move(notifier);
+    connect(notifier_.get(), &TDesktopNotifier::activated, this, [this] {
+        if (notifyPopup_ && notifyPopup_->Showing) {
+            notifyPopup_->show();
+            notifyPopup_->raise();
+            notifyPopup_->activateWindow();
+        }
+    });
+}
+
+void TMain::ShowNotification(bool onlyWhenHidden, const std::string& fragment) {
+    if (!notifyPopup_) {
+        notifyPopup_ = std::make_unique<TNotifyPopup>(windowTitle());
+        if (PopupScreenArea) notifyPopup_->ScreenArea = PopupScreenArea;
+        notifyPopup_->OnDownloadUpdate = [this] { ShowAbout(true); };
+    }
+    const bool windowOnScreen = isVisible() && !isMinimized();
+    if (onlyWhenHidden && windowOnScreen) return;
+    notifyPopup_->Add(fragment);
+    if (!windowOnScreen) Notifier().Notify(QStringLiteral("Invara"), GuiText(NotificationText(fragment)));
 }
 
 void TMain::StartTimers() {

@@ -12,9 +12,11 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
-#include <functional>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -28,6 +30,8 @@ namespace dm {
 
 class TBrowserView;
 class TControlPanel;
+class TDesktopNotifier;
+class TNotifyPopup;
 class TLoginBubble;
 class TMainEngine;
 class TSync;
@@ -120,6 +124,20 @@ public:
     // The update bar: shown once a newer version is announced, gone after "Skip Update".
     void ShowUpdateBar();
     void SkipUpdate();
+    // The About box, modal; in download mode it fetches the new version at once.
+    void ShowAbout(bool downloadMode);
+
+    // A notification fragment for the popup beside the desktop's panel. onlyWhenHidden: not
+    // while the main window is on screen (it shows its own update bar then). While the window
+    // is out of sight the desktop's notification service also gets a short notice.
+    void ShowNotification(bool onlyWhenHidden, const std::string& fragment);
+    // The one popup, once the first fragment was shown.
+    TNotifyPopup* NotifyPopup() const { return notifyPopup_.get(); }
+    // The desktop's notification service on the session bus, unless one is set first (tests).
+    TDesktopNotifier& Notifier();
+    void SetNotifier(std::unique_ptr<TDesktopNotifier> notifier);
+    // The popup's screen area, for tests; the primary screen's otherwise.
+    std::function<void(QRect& screen, QRect& available)> PopupScreenArea;
 
     // QuickBooks' windows, for the access repair that each biller offers when QuickBooks
     // refuses it the company file.
@@ -160,6 +178,8 @@ private:
 
     TAppState& app_;
     TMainEngine& engine_;
+    std::unique_ptr<TNotifyPopup> notifyPopup_;
+    std::unique_ptr<TDesktopNotifier> notifier_;
     TUserPrompts& prompts_;
     QWidget* client_;
     std::vector<TBillerPage> pages_;

@@ -3,6 +3,7 @@
 #include "core/KvXml.h"
 #include "engine/MainEngine.h"
 #include "engine/Startup.h"
+#include "gui/dialogs/AboutView.h"
 #include "gui/main/Main.h"
 #include "gui/main/Pictures.h"
 #include "gui/main/SingleInstance.h"
@@ -32,7 +33,15 @@ bool TWindowedProgram::Start() {
 
     Engine->LoadSettings(true);
     if (State.TerminateRequested) return false;
-    // The start-up update check of the About box comes with the About box.
+    if (!State.HostedMode) {
+        TAboutView about(State, Prompts, Window.get());
+        about.ShowStartupCheck();
+    }
+    // The package went to the installer, which replaces this program: nothing more starts.
+    if (State.UpdateLaunched) {
+        ExitCode = 0;
+        return false;
+    }
     Window->LoadBillers();
     if (State.TerminateRequested) return false;
 

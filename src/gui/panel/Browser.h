@@ -69,6 +69,11 @@ public:
     virtual void Print(std::function<void(bool printed)> done) = 0;
     // Keys go to the page.
     virtual void Activate() = 0;
+    // For markup that came from the network (notification fragments): no page scripts, no
+    // plug-ins, no local files, and nothing navigates inside the view any more; a link the user
+    // follows to an http/https address opens in the user's browser, any other is dropped. The
+    // agent's pseudo-addresses are still reported. Call before loading.
+    virtual void SetUntrusted() = 0;
 };
 
 // Where the pages may go: the one policy every view applies before any navigation.

@@ -75,6 +75,9 @@ class TWebPage : public QWebEnginePage {
 public:
     TWebPage(TWebEngine& engine, TBrowserEvents& events, QObject* parent);
     bool loadingHtml = false;
+    bool untrusted = false;
+    // A link the user followed out of an untrusted page: web addresses to the user's browser.
+    void OpenOutside(const QUrl& url) const;
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -110,6 +113,17 @@ public:
     void Activate() override {
         if (view_->focusProxy()) view_->focusProxy()->setFocus(Qt::OtherFocusReason);
         else view_->setFocus(Qt::OtherFocusReason);
+    }
+    void SetUntrusted() override {
+        page_->untrusted = true;
+        QWebEngineSettings* s = page_->settings();
+        s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+        s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
     }
 
     TWebPage* Page() const { return page_; }
@@ -179,6 +193,10 @@ TWebPage::TWebPage(TWebEngine& engine, TBrowserEvents& events, QObject* parent)
     connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
         const QUrl url = request.requestedUrl();
         const TBrowserSetup& setup = engine_.Setup();
+        if (untrusted) {
+            if (request.isUserInitiated()) OpenOutside(url);
+            return;
+        }
         // A window with no address yet is filled by the page's script and stays with us.
         const TBrowserTarget target = url.isEmpty() ? TBrowserTarget::Agent : setup.TargetOf(url);
         if (target == TBrowserTarget::Desktop) {
@@ -207,6 +225,10 @@ bool TWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
         events_.BrowserPseudoLink(pseudo);
         return false;
     }
+    if (untrusted) {
+        if (type == NavigationTypeLinkClicked) OpenOutside(url);
+        return false;
+    }
     switch (setup.TargetOf(url)) {
     case TBrowserTarget::Agent:
         if (isMainFrame) events_.BrowserBeforeNavigate(url);
@@ -219,6 +241,12 @@ bool TWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     case TBrowserTarget::Refused: return false;
     }
     return false;
+}
+
+void TWebPage::OpenOutside(const QUrl& url) const {
+    const TBrowserSetup& setup = engine_.Setup();
+    if (!setup.OpenExternal || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) return;
+    setup.OpenExternal(url.toString(QUrl::FullyEncoded).toStdString());
 }
 
 void TWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int, const QString&) {
