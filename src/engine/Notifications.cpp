@@ -2,6 +2,8 @@
 
 #include "core/General.h"
 
+#include <cctype>
+
 namespace dm {
 
 const char* const NotificationCommandStart = "<!-- \b\b";
@@ -62,10 +64,19 @@ std::string NotificationText(std::string_view fragment, size_t limit) {
             continue;
         }
         const bool script = StartsWithNoCase(fragment, i, "<script"), style = StartsWithNoCase(fragment, i, "<style");
+        size_t name = i + 1;
+        if (name < fragment.size() && fragment[name] == '/') ++name;
+        size_t nameEnd = name;
+        while (nameEnd < fragment.size() && std::isalnum(static_cast<unsigned char>(fragment[nameEnd]))) ++nameEnd;
+        const std::string tag = ToLowerAscii(fragment.substr(name, nameEnd - name));
         i = Past(fragment, i, ">");
         if (script) i = Past(fragment, Past(fragment, i, "</script", true), ">");
         if (style) i = Past(fragment, Past(fragment, i, "</style", true), ">");
-        bare += ' ';
+        // Blocks and line breaks part words; inline markup (b, i, a, span, nobr) does not.
+        static const char* const breaking[] = {"br", "p", "div", "li", "tr", "td", "th", "table", "ul", "ol",
+                                               "h1", "h2", "h3", "h4", "h5", "h6", "hr"};
+        for (const char* b : breaking)
+            if (tag == b) bare += ' ';
     }
     // The one named entity a notice commonly carries besides the escapes.
     std::string spaced;

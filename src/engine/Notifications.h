@@ -21,8 +21,8 @@ struct TNotificationCommand {
 // Takes out the first command of the fragment; the rest is the fragment unchanged otherwise.
 TNotificationCommand ExtractNotificationCommand(std::string_view fragment);
 
-// What a reader sees of a fragment without its markup: comments, scripts and styles gone, tags
-// as blanks, entities decoded, runs of blanks as one space, trimmed; cut at limit bytes (never
+// What a reader sees of a fragment without its markup: comments, scripts and styles gone, block
+// tags as blanks, entities decoded, runs of blanks as one space, trimmed; cut at limit bytes (never
 // inside a UTF-8 sequence) with "..." added. For a desktop notification.
 std::string NotificationText(std::string_view fragment, size_t limit = 256);
 

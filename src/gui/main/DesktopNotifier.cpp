@@ -29,7 +29,10 @@ TDesktopNotifier::TDesktopNotifier(const QDBusConnection& bus, QObject* parent) 
         this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         QDBusPendingReply<QStringList> reply = *w;
-        if (!reply.isError()) markup_ = reply.value().contains(QStringLiteral("body-markup"));
+        if (!reply.isError()) {
+            markup_ = reply.value().contains(QStringLiteral("body-markup"));
+            capabilitiesRead_ = true;
+        }
         w->deleteLater();
     });
 }

@@ -19,6 +19,8 @@ public:
 
     // The service is there now.
     bool Available() const;
+    // The service said whether it reads markup (until then the body is escaped).
+    bool CapabilitiesRead() const { return capabilitiesRead_; }
     // Sends one notice with a default action; false when there is no service. The body is
     // plain text (escaped for services that read markup).
     bool Notify(const QString& summary, const QString& body);
@@ -35,6 +37,7 @@ private:
     QDBusConnection bus_;
     std::set<uint> ours_;
     bool markup_ = true; // until the service says otherwise, escape to be safe
+    bool capabilitiesRead_ = false;
 };
 
 } // namespace dm
