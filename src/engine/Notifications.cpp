@@ -47,6 +47,22 @@ size_t Past(std::string_view text, size_t from, std::string_view what, bool noCa
     return text.size();
 }
 
+// Past the ">" that ends the tag at from, a ">" inside a quoted attribute value aside.
+size_t PastTag(std::string_view text, size_t from) {
+    char quote = 0;
+    for (size_t i = from; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return text.size();
+}
+
 } // namespace
 
 std::string NotificationText(std::string_view fragment, size_t limit) {
@@ -69,7 +85,7 @@ std::string NotificationText(std::string_view fragment, size_t limit) {
         size_t nameEnd = name;
         while (nameEnd < fragment.size() && std::isalnum(static_cast<unsigned char>(fragment[nameEnd]))) ++nameEnd;
         const std::string tag = ToLowerAscii(fragment.substr(name, nameEnd - name));
-        i = Past(fragment, i, ">");
+        i = PastTag(fragment, nameEnd);
         if (script) i = Past(fragment, Past(fragment, i, "</script", true), ">");
         if (style) i = Past(fragment, Past(fragment, i, "</style", true), ">");
         // Blocks and line breaks part words; inline markup (b, i, a, span, nobr) does not.

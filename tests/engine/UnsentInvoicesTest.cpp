@@ -179,3 +179,21 @@ TEST(Notifications, CommandsAreTakenOutOfFragments) {
         EXPECT_EQ(got.Rest, c.rest) << c.fragment;
     }
 }
+
+// The text of a desktop notice: what a reader of the popup sees, short and without markup.
+TEST(Notifications, PlainTextOfFragments) {
+    const struct {
+        std::string fragment;
+        size_t limit;
+        std::string text;
+    } cases[] = {
+        {"<b>Acme &amp; Sons</b> paid <i>$1,250.00</i>.", 256, "Acme & Sons paid $1,250.00."},
+        {"<div>Line one</div><div>Line&nbsp;two</div><br>three", 256, "Line one Line two three"},
+        {"<!-- hidden --><script>alert('x<b>')</script><STYLE>p{}</STYLE> \r\n text \t", 256, "text"},
+        {"<a href=\"x\" title='a > b'>link</a>", 256, "link"},
+        {"caf\xC3\xA9 caf\xC3\xA9", 4, "caf..."},                      // never half a character
+        {"abcdefgh", 5, "abcde..."},
+        {"<unclosed", 256, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(NotificationText(c.fragment, c.limit), c.text) << c.fragment;
+}

@@ -1,6 +1,7 @@
 #include "GuiSupport.h"
 
 #include "EventLoop.h"
+#include "gui/dialogs/AboutView.h"
 #include "platform/Autostart.h"
 
 #include <QApplication>
@@ -36,6 +37,8 @@ void WhenModal(std::function<void(QWidget*)> action) {
     QObject::connect(timer, &QTimer::timeout, [timer, action] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible()) return;
+        // The start-up update check closes by itself: the action is for the dialog after it.
+        if (auto* about = qobject_cast<dm::TAboutView*>(modal); about && about->About.StartupCheck) return;
         timer->stop();
         timer->deleteLater();
         action(modal);

@@ -32,7 +32,8 @@ namespace dmtest {
 std::string SaveScreenshot(QWidget* widget, const std::string& name);
 std::string SaveImage(const QImage& image, const std::string& name);
 
-// Runs the action on the next modal dialog, once it is open (a nested event loop runs then).
+// Runs the action on the next modal dialog, once it is open (a nested event loop runs then);
+// the About box of a start-up update check is passed over.
 void WhenModal(std::function<void(QWidget*)> action);
 
 

@@ -4,6 +4,7 @@
 #include "gui/main/GuiText.h"
 
 #include <QCloseEvent>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -76,7 +77,10 @@ QPoint PopupPositionBesidePanel(const QRect& screen, const QRect& available, con
 std::string NotificationPage(const std::string& fragment, const std::string& fontFamily) {
     return "<html>\r\n<head>\r\n<style>\r\n"
            "html { height: 100%; width: 100%; overflow: auto; }\r\n"
-           "body { margin: 10px 10px 10px 10px; height: 100%; width: 100%; overflow: auto; font-family: " +
+           // The margins come off the full size: Chromium, unlike the old engine, would otherwise
+           // put scroll bars on every notice.
+           "body { margin: 10px 10px 10px 10px; height: calc(100% - 20px); width: calc(100% - 20px); overflow: auto; "
+           "font-family: " +
            fontFamily +
            "; font-size: 11pt; }\r\n"
            "a { color: #0000FF; }\r\n"
@@ -186,7 +190,8 @@ void TNotifyPopup::ShowNext() {
     Showing = true;
     const std::string fragment = Queue.front();
     Queue.pop_front();
-    ShownPage = NotificationPage(fragment, EngineText(Label1->font().family()));
+    // The family the desktop's font resolves to: the browser knows no alias such as "Sans Serif".
+    ShownPage = NotificationPage(fragment, EngineText(QFontInfo(Label1->font()).family()));
     if (WebBrowser1) LoadHtmlIntoBrowser(*WebBrowser1, ShownPage);
     else lblPlain->setText(GuiText(NotificationText(fragment, 4096)));
     UpdateLayout();
