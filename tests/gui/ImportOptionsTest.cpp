@@ -105,7 +105,8 @@ TEST(ImportOptions, BrowsingChoosesAFolderEndingInSlash) {
         ASSERT_NE(browse, nullptr) << modal->objectName().toStdString();
         caption = browse->windowTitle().toStdString();
         EXPECT_EQ(browse->fileMode(), QFileDialog::Directory);
-        browse->selectFile(QString::fromStdString((dir.Path() / "drop").string()));
+        // Opened on the folder and accepted: selecting it by name races the dialog's listing.
+        browse->setDirectory(QString::fromStdString((dir.Path() / "drop").string()));
         QMetaObject::invokeMethod(browse, "accept");
     });
     d.btnBrowseImportDirectory->click();

@@ -359,9 +359,9 @@ public slots:
         return static_cast<uint>(notices.size());
     }
     void CloseNotification(uint) {}
-    QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocol) {
         vendor = QStringLiteral("test");
-        version = spec = QStringLiteral("1.2");
+        version = protocol = QStringLiteral("1.2");
         return QStringLiteral("test");
     }
 };
