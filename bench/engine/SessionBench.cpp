@@ -24,7 +24,7 @@
 
 #include "DelayProxy.h"
 #include "EngineBench.h"
-#include "NetFixtures.h"
+#include "TestCerts.h"
 
 #include "TestService.h"
 #include "TestSupport.h"

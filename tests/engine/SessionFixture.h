@@ -8,8 +8,8 @@
 #include "net/Web.h"
 
 #include "EventLoop.h"
-#include "NetFixtures.h"
 #include "ScriptedPrompts.h"
+#include "TestCerts.h"
 #include "TestService.h"
 #include "TestSupport.h"
 
@@ -103,7 +103,13 @@ struct SessionFixture {
     }
 
     json Requests() {
-        httplib::Client client("127.0.0.1", service->Port());
+        if (!savedWebOptions) {
+            httplib::Client client("127.0.0.1", service->Port());
+            auto r = client.Get("/_test/requests");
+            return r ? json::parse(r->body) : json::array();
+        }
+        httplib::SSLClient client("127.0.0.1", service->Port());
+        client.set_ca_cert_path(WebOptions().CaFile.c_str());
         auto r = client.Get("/_test/requests");
         return r ? json::parse(r->body) : json::array();
     }
