@@ -111,6 +111,21 @@ void ParseAttributes(std::string_view text, std::vector<std::string>& out) {
     }
 }
 
+// The names a parse gave, lower-cased once the whole text has been read. Kept from parse to
+// parse on each thread (memory fresh from the system costs more than the list itself), unless a
+// huge text made it large.
+std::vector<std::string_view>& NameList() {
+    thread_local std::vector<std::string_view> names;
+    names.clear();
+    return names;
+}
+
+void ReleaseNameList(std::vector<std::string_view>& names) {
+    constexpr size_t kKept = 512 * 1024;
+    if (names.capacity() > kKept) std::vector<std::string_view>().swap(names);
+    else names.clear();
+}
+
 } // namespace
 
 // Large blocks of documents that are gone, kept for the next large document: memory fresh from
@@ -465,10 +480,10 @@ TKvXML::TBuildResult TKvXML::Build(char* text, size_t size) {
     const std::uint32_t rootChildren = root_->children_.size;
     const bool hadAttributes = root_->attributes_ != nullptr;
     const size_t rootAttributes = hadAttributes ? root_->attributes_->size() : 0;
-    bool rootNamed = false;
 
     Depth = 0;
     std::vector<TKvXMLElement*> stack;
+    std::vector<std::string_view>& names = NameList();
     bool tooDeep = false;
     auto enter = [&](TKvXMLElement* e) {
         ++Depth;
@@ -504,13 +519,13 @@ TKvXML::TBuildResult TKvXML::Build(char* text, size_t size) {
         TKvXMLElement* target;
         if (Depth == 1) {
             target = e; // the first top-level tag names the document element
-            rootNamed = true;
         } else {
             target = NewElement(e);
             e->Adopt(target);
         }
         size_t space = body.find(' ');
         target->name_ = TrimBlanks(body.substr(0, space));
+        names.push_back(target->name_);
         if (space != std::string_view::npos && space + 1 < body.size()) {
             if (!target->attributes_) target->attributes_ = std::make_unique<std::vector<std::string>>();
             ParseAttributes(body.substr(space + 1), *target->attributes_);
@@ -519,6 +534,7 @@ TKvXML::TBuildResult TKvXML::Build(char* text, size_t size) {
     }
 
     if (next == Tokenizer::Result::Error) {
+        ReleaseNameList(names);
         for (std::uint32_t i = root_->children_.size; i > rootChildren; --i) Destroy(root_->children_.data[i - 1]);
         root_->children_.size = rootChildren;
         root_->name_ = rootName;
@@ -532,19 +548,11 @@ TKvXML::TBuildResult TKvXML::Build(char* text, size_t size) {
     }
 
     // The names this text gave, lower-cased where they lie.
-    auto lower = [text](std::string_view name) {
+    for (std::string_view name : names) {
         char* writable = text + (name.data() - text);
         for (size_t i = 0; i < name.size(); ++i) writable[i] = Lower(writable[i]);
-    };
-    if (rootNamed) lower(root_->name_);
-    std::vector<TKvXMLElement*> pending;
-    for (std::uint32_t i = rootChildren; i < root_->children_.size; ++i) pending.push_back(root_->children_.data[i]);
-    while (!pending.empty()) {
-        TKvXMLElement* e = pending.back();
-        pending.pop_back();
-        lower(e->name_);
-        for (TKvXMLElement* c : e->children_) pending.push_back(c);
     }
+    ReleaseNameList(names);
     // One message per text: a million nested elements must not mean a million message boxes.
     if (tooDeep) Report("XML parsing recursion too deep.");
     // The root's own frame stays open unless the document element was closed.

@@ -82,8 +82,12 @@ std::shared_ptr<void> TKeptConnections::Take(const std::string& key) {
 void TKeptConnections::Keep(const std::string& key, std::shared_ptr<void> connection) {
     if (!connection) return;
     std::vector<std::shared_ptr<void>> dropped;
+    bool wake = false;
     {
         std::lock_guard lock(state_->mutex);
+        // The closer waits for the oldest connection; a newer one never makes it wait less,
+        // so it is woken only when it waits for nothing (a wake-up per request adds up).
+        wake = state_->idle.empty();
         if (state_->closed) {
             dropped.push_back(std::move(connection));
         } else {
@@ -108,7 +112,7 @@ void TKeptConnections::Keep(const std::string& key, std::shared_ptr<void> connec
             if (!state_->closer.joinable()) state_->closer = std::thread([s = state_.get()] { s->Run(); });
         }
     }
-    state_->wake.notify_all();
+    if (wake) state_->wake.notify_all();
 }
 
 void TKeptConnections::Touch(const void* connection) {
@@ -123,7 +127,7 @@ void TKeptConnections::Touch(const void* connection) {
             }
         }
     }
-    state_->wake.notify_all();
+    // A later time never needs the closer awake: when it wakes for the old one it finds the new.
 }
 
 void TKeptConnections::CloseIdle() {

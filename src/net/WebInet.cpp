@@ -618,7 +618,8 @@ void TWebInet::PostAttempt() {
     curl_easy_setopt(c.handle, CURLOPT_READDATA, this);
     curl_easy_setopt(c.handle, CURLOPT_SEEKFUNCTION, SeekCallback);
     curl_easy_setopt(c.handle, CURLOPT_SEEKDATA, this);
-    curl_easy_setopt(c.handle, CURLOPT_UPLOAD_BUFFERSIZE, UploadChunk);
+    // A large buffer only for a large body: each transfer allocates it afresh.
+    if (Body.size() > 65536) curl_easy_setopt(c.handle, CURLOPT_UPLOAD_BUFFERSIZE, UploadChunk);
     curl_easy_setopt(c.handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Body.size()));
     auto code = static_cast<CURLcode>(Perform(c.line->multi, c.handle));
     if (Stopped()) return;
