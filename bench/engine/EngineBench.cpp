@@ -101,16 +101,20 @@ struct TCurlAnswer {
     std::string Body;
 };
 
-// A plain request: a fresh easy handle (so a fresh connection), HTTP/1.1 as the engine speaks.
-TCurlAnswer CurlRequest(const std::string& url, const std::string* body, const std::string& contentType = {}) {
-    CURL* h = curl_easy_init();
+// A plain request, HTTP/1.1 as the engine speaks: with a fresh easy handle (so a fresh
+// connection), or with the one given, which keeps its connection from request to request.
+TCurlAnswer CurlRequest(const std::string& url, const std::string* body, const std::string& contentType = {},
+                        CURL* kept = nullptr, const std::string& caFile = {}) {
+    CURL* h = kept ? kept : curl_easy_init();
     if (!h) throw std::runtime_error("curl_easy_init failed");
+    if (kept) curl_easy_reset(h);
     curl_slist* headers = nullptr;
     TCurlAnswer answer;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
+    if (!caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caFile.c_str());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer.Body);
     if (body) {
@@ -124,7 +128,7 @@ TCurlAnswer CurlRequest(const std::string& url, const std::string* body, const s
     CURLcode rc = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.Status);
     curl_slist_free_all(headers);
-    curl_easy_cleanup(h);
+    if (!kept) curl_easy_cleanup(h);
     if (rc != CURLE_OK) throw std::runtime_error(url + ": " + curl_easy_strerror(rc));
     return answer;
 }
@@ -212,14 +216,14 @@ TSessionTimes TEngineRig::RunSession() {
 
 // --- Recording and replaying the exchanges ------------------------------------------------------
 
-void ResetService(const std::string& baseUrl) {
+void ResetService(const std::string& baseUrl, const std::string& caFile) {
     std::string empty;
-    TCurlAnswer a = CurlRequest(baseUrl + "_test/reset", &empty, "application/json");
+    TCurlAnswer a = CurlRequest(baseUrl + "_test/reset", &empty, "application/json", nullptr, caFile);
     if (a.Status != 200) throw std::runtime_error("the service did not reset: " + a.Body);
 }
 
-std::vector<TExchange> RecordSession(const std::string& baseUrl, const std::string* answer) {
-    TCurlAnswer listing = CurlRequest(baseUrl + "_test/requests", nullptr);
+std::vector<TExchange> RecordSession(const std::string& baseUrl, const std::string* answer, const std::string& caFile) {
+    TCurlAnswer listing = CurlRequest(baseUrl + "_test/requests", nullptr, {}, nullptr, caFile);
     if (listing.Status != 200) throw std::runtime_error("no request listing from the service");
     nlohmann::json requests = nlohmann::json::parse(listing.Body);
     listing.Body.clear();
@@ -269,9 +273,11 @@ size_t CountOperation(const std::vector<TExchange>& exchanges, const std::string
         std::count_if(exchanges.begin(), exchanges.end(), [&](const TExchange& e) { return e.Operation == operation; }));
 }
 
-void Replay(const std::string& baseUrl, const std::vector<TExchange>& exchanges, const std::string* answer) {
+void Replay(const std::string& baseUrl, const std::vector<TExchange>& exchanges, const std::string* answer,
+            bool keepConnection, const std::string& caFile) {
     // The base ends with "/", recorded paths start with one.
     const std::string origin = baseUrl.substr(0, baseUrl.size() - 1);
+    std::unique_ptr<CURL, void (*)(CURL*)> kept(keepConnection ? curl_easy_init() : nullptr, curl_easy_cleanup);
     std::string ticket;
     for (const TExchange& e : exchanges) {
         std::string body;
@@ -284,7 +290,7 @@ void Replay(const std::string& baseUrl, const std::vector<TExchange>& exchanges,
         } else {
             body = e.Head;
         }
-        TCurlAnswer a = CurlRequest(origin + e.Path, &body, e.ContentType);
+        TCurlAnswer a = CurlRequest(origin + e.Path, &body, e.ContentType, kept.get(), caFile);
         if (a.Status != 200) throw std::runtime_error("the service refused the replayed " + e.Operation + ": " + a.Body);
         if (e.Operation == "authenticate") {
             auto [start, end] = Between(a.Body, "<authenticateResult><string>", "</string>");

@@ -91,16 +91,20 @@ struct TExchange {
 // The sync requests the service received since its last reset, in order. answer: the qbXML
 // answer whose escaped form one receiveResponseXML is expected to carry. Throws
 // std::runtime_error when the bodies are not what the session should have sent.
-std::vector<TExchange> RecordSession(const std::string& baseUrl, const std::string* answer = nullptr);
+std::vector<TExchange> RecordSession(const std::string& baseUrl, const std::string* answer = nullptr,
+                                     const std::string& caFile = {});
 size_t CountOperation(const std::vector<TExchange>& exchanges, const std::string& operation);
 
 // The same exchanges with plain libcurl, one easy handle per request, the ticket of the new
 // session put in; the big answer, when there is one, escaped on the way. Throws
 // std::runtime_error when the service refuses any of them or does not close the session cleanly.
-void Replay(const std::string& baseUrl, const std::vector<TExchange>& exchanges, const std::string* answer = nullptr);
+// keepConnection: one easy handle for the whole session, so one connection while the server
+// keeps it; caFile: the authorities trusted for an https base.
+void Replay(const std::string& baseUrl, const std::vector<TExchange>& exchanges, const std::string* answer = nullptr,
+            bool keepConnection = false, const std::string& caFile = {});
 
 // Back to the scenario as loaded: accounts, sessions and the request record.
-void ResetService(const std::string& baseUrl);
+void ResetService(const std::string& baseUrl, const std::string& caFile = {});
 
 // A field of /proc/self/status in kB ("VmHWM", "VmRSS").
 long StatusKb(const char* field);

@@ -14,8 +14,17 @@
 //   ratio session_1000_round_trips: X                    (everything in the session)
 //   ratio session_1000_round_trips_without_quickbooks: X (the stand-in's time taken out)
 //   ratio session_1000_round_trips_from_sync_button: X   (the start timer's wait put in)
+//   ratio session_1000_kept_connection: X                (against a replay over one kept connection;
+//                                                          target: at most 1.5)
+//
+// And the same engine over HTTPS through a proxy that gives the link a 20 ms round trip, in a
+// session of about 200 round trips (five customers per request), against the physical floor of
+// that link: two requests per round trip, one round trip each. Printed as
+//   ratio session_https_20ms_vs_floor: X                  (target: at most 1.25)
 
+#include "DelayProxy.h"
 #include "EngineBench.h"
+#include "TestCerts.h"
 
 #include "TestService.h"
 #include "TestSupport.h"
@@ -50,8 +59,18 @@ struct TWorld {
     std::string BaseUrl;
     std::unique_ptr<dmbench::TEngineRig> Rig;
     std::vector<dmbench::TExchange> Exchanges;
+    // The HTTPS service behind the delaying proxy, with its own engine.
+    std::unique_ptr<dm::TTestService> SecureService;
+    std::unique_ptr<dmbench::TDelayProxy> Proxy;
+    std::string SecureBaseUrl;
+    std::string SecureStorage;
+    std::unique_ptr<dmbench::TEngineRig> SecureRig;
+    size_t SecureRoundTrips = 0;
 };
 TWorld* world = nullptr;
+
+constexpr auto LinkRoundTrip = std::chrono::milliseconds(20);
+constexpr int SecureCustomersPerRequest = 5;
 
 // QuickBooks' user opens the demo company and enters customers until the session needs
 // RoundTrips requests: one per customer, the invoices, the company.
@@ -87,18 +106,37 @@ void PrepareQuickBooks(const std::string& binDir) {
     });
 }
 
+nlohmann::json DemoAccount(int customersPerRequest) {
+    return {{"user", "demo"},
+            {"password", "demo"},
+            {"name", "Demo Co"},
+            {"id", "1001"},
+            {"customers_per_request", customersPerRequest},
+            {"invoices_per_request", InvoicesPerRequest},
+            {"payment_notifications", false}};
+}
+
 void StartService() {
-    nlohmann::json account = {{"user", "demo"},
-                              {"password", "demo"},
-                              {"name", "Demo Co"},
-                              {"id", "1001"},
-                              {"customers_per_request", 1},
-                              {"invoices_per_request", InvoicesPerRequest},
-                              {"payment_notifications", false}};
-    world->Service = std::make_unique<dm::TTestService>(dm::ScenarioFromJson({{"accounts", {account}}}));
+    world->Service = std::make_unique<dm::TTestService>(dm::ScenarioFromJson({{"accounts", {DemoAccount(1)}}}));
     int port = world->Service->Start("127.0.0.1", 0);
     if (port <= 0) throw std::runtime_error("the local service did not start");
     world->BaseUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
+}
+
+// The service over HTTPS with a certificate of the test authority, which the engine's transport
+// trusts, reached through the delaying proxy.
+void StartSecureService() {
+    const auto& certs = dmtest::TTestCerts::Get();
+    world->SecureService =
+        std::make_unique<dm::TTestService>(dm::ScenarioFromJson({{"accounts", {DemoAccount(SecureCustomersPerRequest)}}}));
+    world->SecureService->UseTls(certs.CertFile, certs.KeyFile);
+    int port = world->SecureService->Start("127.0.0.1", 0);
+    if (port <= 0) throw std::runtime_error("the HTTPS service did not start");
+    world->Proxy = std::make_unique<dmbench::TDelayProxy>(port, LinkRoundTrip);
+    world->SecureBaseUrl = "https://127.0.0.1:" + std::to_string(world->Proxy->Port()) + "/";
+    dm::TWebOptions web = dm::WebOptions();
+    web.CaFile = certs.CaFile;
+    dm::SetWebOptions(web);
 }
 
 void RunEngine(benchmark::State& state, bool noLogs) {
@@ -126,14 +164,37 @@ void RunEngine(benchmark::State& state, bool noLogs) {
 }
 
 void EngineSession(benchmark::State& state) { RunEngine(state, false); }
+
+void EngineSessionHttps(benchmark::State& state) {
+    const std::string& ca = dmtest::TTestCerts::Get().CaFile;
+    double quickBooks = 0;
+    int connections = world->Proxy->Connections();
+    try {
+        for (auto _ : state) {
+            dmbench::ResetService(world->SecureBaseUrl, ca);
+            dmbench::RemoveRotatedLogs(world->SecureStorage);
+            connections = world->Proxy->Connections();
+            dmbench::TSessionTimes t = world->SecureRig->RunSession();
+            connections = world->Proxy->Connections() - connections;
+            state.SetIterationTime(t.Session);
+            quickBooks += t.QuickBooks;
+        }
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    state.counters["quickbooks_ms"] = quickBooks / double(state.iterations()) * 1e3;
+    state.counters["round_trips"] = static_cast<double>(world->SecureRoundTrips);
+    state.counters["connections"] = connections; // of the last session
+}
 void EngineSessionNoLog(benchmark::State& state) { RunEngine(state, true); }
 
-void ReplaySession(benchmark::State& state) {
+void ReplaySession(benchmark::State& state, bool keepConnection) {
     try {
         for (auto _ : state) {
             dmbench::ResetService(world->BaseUrl);
             auto start = dmbench::Clock::now();
-            dmbench::Replay(world->BaseUrl, world->Exchanges);
+            dmbench::Replay(world->BaseUrl, world->Exchanges, nullptr, keepConnection);
             state.SetIterationTime(std::chrono::duration<double>(dmbench::Clock::now() - start).count());
         }
     } catch (const std::exception& e) {
@@ -168,7 +229,17 @@ int main(int argc, char** argv) {
         ::close(logFd);
 
         StartService();
+        StartSecureService();
         w.Rig = std::make_unique<dmbench::TEngineRig>(w.BaseUrl, w.Storage, w.QbHome);
+        w.SecureStorage = w.Dir.Folder() + "store-https/";
+        std::filesystem::create_directories(w.SecureStorage);
+        w.SecureRig = std::make_unique<dmbench::TEngineRig>(w.SecureBaseUrl, w.SecureStorage, w.QbHome);
+        const std::string& ca = dmtest::TTestCerts::Get().CaFile;
+        dmbench::ResetService(w.SecureBaseUrl, ca);
+        w.SecureRig->RunSession();
+        w.SecureRoundTrips = dmbench::CountOperation(dmbench::RecordSession(w.SecureBaseUrl, nullptr, ca), "receiveResponseXML");
+        std::printf("recorded HTTPS session through a %lld ms link: %zu receiveResponseXML\n",
+                    static_cast<long long>(LinkRoundTrip.count()), w.SecureRoundTrips);
         // One session to warm up and to record the exchanges that the replay sends.
         dmbench::ResetService(w.BaseUrl);
         w.Rig->RunSession();
@@ -187,7 +258,10 @@ int main(int argc, char** argv) {
 
     auto ms = benchmark::kMillisecond;
     benchmark::RegisterBenchmark("EngineSession/1000", EngineSession)->Unit(ms)->UseManualTime()->Iterations(5);
-    benchmark::RegisterBenchmark("ReplaySession/1000", ReplaySession)->Unit(ms)->UseManualTime()->Iterations(5);
+    benchmark::RegisterBenchmark("ReplaySession/1000", ReplaySession, false)->Unit(ms)->UseManualTime()->Iterations(5);
+    benchmark::RegisterBenchmark("ReplaySessionKeptConnection/1000", ReplaySession, true)
+        ->Unit(ms)->UseManualTime()->Iterations(5);
+    benchmark::RegisterBenchmark("EngineSessionHttps20ms/200", EngineSessionHttps)->Unit(ms)->UseManualTime()->Iterations(3);
     benchmark::RegisterBenchmark("EngineSessionNoLog/1000", EngineSessionNoLog)->Unit(ms)->UseManualTime()->Iterations(5);
 
     dmbench::TRatioReporter reporter;
@@ -199,8 +273,17 @@ int main(int argc, char** argv) {
     reporter.PrintRatio("session_1000_round_trips_without_quickbooks", engine - quickBooks, replay);
     reporter.PrintRatio("session_1000_round_trips_from_sync_button",
                         engine + reporter.Counter("EngineSession/1000", "start_delay_ms"), replay);
+    reporter.PrintRatio("session_1000_kept_connection", engine, reporter.Time("ReplaySessionKeptConnection/1000"));
+    const double floor = double(w.SecureRoundTrips) * 2 * double(LinkRoundTrip.count());
+    std::printf("HTTPS session through the %lld ms link: %.0f ms for %zu round trips, floor %.0f ms\n",
+                static_cast<long long>(LinkRoundTrip.count()), reporter.Time("EngineSessionHttps20ms/200"),
+                w.SecureRoundTrips, floor);
+    reporter.PrintRatio("session_https_20ms_vs_floor", reporter.Time("EngineSessionHttps20ms/200"), floor);
 
     w.Rig.reset();
+    w.SecureRig.reset();
+    w.Proxy.reset();
+    w.SecureService->Stop();
     w.Service->Stop();
     dm::WebShutdown();
     ::dup2(savedStderr, 2);

@@ -4,6 +4,12 @@
 // Printed last: "ratio startup_50_billers/empty_window: X" and "ratio rss_50_billers/empty_window: X"
 // (how many times the empty window's cost ours is), the absolute figures with their targets,
 // and whether a browser engine was loaded.
+//
+// Then the cost of being idle: each process, once started and every account confirmed, sits in
+// its event loop for 60 s while its CPU time (all threads, from getrusage) and its wake-ups (the
+// context switches of all its threads, from /proc) are counted. Printed as
+// "ratio idle_cpu_percent_50_billers: X" (percent of one core) and
+// "ratio idle_wakeups_per_second_50_billers: X", beside the empty window's figures.
 
 #include "engine/MainEngine.h"
 #include "engine/Startup.h"
@@ -19,6 +25,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QWidget>
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -74,8 +85,31 @@ void Idle(int ms) {
     while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// The child: one start, then "shown_ns rss_kb browser" on stdout.
-int Child(const std::string& mode, const std::vector<std::string>& arguments) {
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Context switches of every thread of this process: each is a thread going to sleep or being
+// put aside, so together they count how often the process woke up.
+long long ContextSwitches() {
+    long long total = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::strtoll(line.c_str() + line.find(':') + 1, nullptr, 10);
+    }
+    return total;
+}
+
+constexpr int IdleSeconds = 60;
+
+// The child: one start, then "shown_ns rss_kb browser" on stdout; with idle set, instead
+// "cpu_seconds context_switches" of IdleSeconds in the event loop.
+int Child(const std::string& mode, const std::vector<std::string>& arguments, bool idle) {
     int argc = 1;
     char name[] = "bench_gui_startup";
     char* argv[] = {name, nullptr};
@@ -117,7 +151,16 @@ int Child(const std::string& mode, const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "expected %d billers, found %zu\n", BillerCount, program->Engine->Billers().size());
         return 1;
     }
-    std::printf("%lld %ld %d\n", paint.at, ResidentKb(), BrowserEngineLoaded() ? 1 : 0);
+    if (idle) {
+        QEventLoop loop;
+        QTimer::singleShot(IdleSeconds * 1000, &loop, &QEventLoop::quit);
+        const double cpu = CpuSeconds();
+        const long long switches = ContextSwitches();
+        loop.exec();
+        std::printf("%.6f %lld\n", CpuSeconds() - cpu, ContextSwitches() - switches);
+    } else {
+        std::printf("%lld %ld %d\n", paint.at, ResidentKb(), BrowserEngineLoaded() ? 1 : 0);
+    }
     std::fflush(stdout);
     std::_Exit(0); // the measurement is taken; shutting down is not part of it
 }
@@ -159,6 +202,39 @@ void Start(benchmark::State& state, const std::string& mode, std::vector<TStart>
     }
 }
 
+struct TIdle {
+    double cpuPercent = -1;
+    double wakeupsPerSecond = -1;
+};
+TIdle emptyIdle, agentIdle;
+
+TIdle SpawnIdle(const std::string& mode) {
+    const std::string command = "QT_QPA_PLATFORM=offscreen '" + self + "' --idle " + mode + " " + agentArguments;
+    FILE* out = popen(command.c_str(), "r");
+    TIdle idle;
+    double cpu = 0;
+    long long switches = 0;
+    if (out && std::fscanf(out, "%lf %lld", &cpu, &switches) == 2) {
+        idle.cpuPercent = cpu / IdleSeconds * 100;
+        idle.wakeupsPerSecond = double(switches) / IdleSeconds;
+    }
+    if (out) pclose(out);
+    return idle;
+}
+
+void MeasureIdle(benchmark::State& state, const std::string& mode, TIdle* result) {
+    for (auto _ : state) {
+        *result = SpawnIdle(mode);
+        if (result->cpuPercent < 0) {
+            state.SkipWithError("the child did not report");
+            return;
+        }
+        state.SetIterationTime(result->cpuPercent / 100 * IdleSeconds);
+        state.counters["cpu_percent"] = result->cpuPercent;
+        state.counters["wakeups_per_s"] = result->wakeupsPerSecond;
+    }
+}
+
 template <typename T>
 double Median(std::vector<TStart> starts, T value) {
     std::vector<double> v;
@@ -170,7 +246,8 @@ double Median(std::vector<TStart> starts, T value) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::string(argv[1]) == "--child") return Child(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    if (argc >= 3 && (std::string(argv[1]) == "--child" || std::string(argv[1]) == "--idle"))
+        return Child(argv[2], std::vector<std::string>(argv + 3, argv + argc), std::string(argv[1]) == "--idle");
 
     self = fs::canonical("/proc/self/exe").string();
     const fs::path work = fs::temp_directory_path() / ("dmbench-gui-" + std::to_string(getpid()));
@@ -198,11 +275,23 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(7);
     benchmark::RegisterBenchmark("MainWindow/50billers", [](benchmark::State& s) { Start(s, "agent", &agentStarts); })
         ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(7);
+    benchmark::RegisterBenchmark("IdleEmptyWindow/60s", [](benchmark::State& s) { MeasureIdle(s, "empty", &emptyIdle); })
+        ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+    benchmark::RegisterBenchmark("IdleMainWindow/50billers/60s", [](benchmark::State& s) { MeasureIdle(s, "agent", &agentIdle); })
+        ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     service.Stop();
     fs::remove_all(work);
 
+    if (agentIdle.cpuPercent >= 0 && emptyIdle.cpuPercent >= 0) {
+        std::printf("idle for %d s: empty window %.3f%% of a core, %.1f wake-ups/s; main window with %d billers "
+                    "%.3f%% of a core (target 0.3%%), %.1f wake-ups/s (target 20)\n",
+                    IdleSeconds, emptyIdle.cpuPercent, emptyIdle.wakeupsPerSecond, BillerCount, agentIdle.cpuPercent,
+                    agentIdle.wakeupsPerSecond);
+        std::printf("ratio idle_cpu_percent_50_billers: %.3f\n", agentIdle.cpuPercent);
+        std::printf("ratio idle_wakeups_per_second_50_billers: %.1f\n", agentIdle.wakeupsPerSecond);
+    }
     if (emptyStarts.empty() || agentStarts.empty()) return 1;
     const double emptyTime = Median(emptyStarts, [](const TStart& s) { return s.seconds; });
     const double agentTime = Median(agentStarts, [](const TStart& s) { return s.seconds; });

@@ -2,6 +2,8 @@
 // Every "ratio NAME: X" line is the reference's time divided by ours: 1 is as fast as plain
 // libcurl, 0.5 takes twice as long. ChunkedUpload_10MB compares with one POST of the whole file;
 // ChunkedUpload_vs_CurlBlocks_10MB with plain libcurl sending the same blocks the same way.
+// SmallPosts_1000_kept_connection compares with plain libcurl sending the same posts over one
+// kept connection (one easy handle for all of them).
 
 #include "net/Upload.h"
 #include "net/Web.h"
@@ -35,6 +37,8 @@ std::string Url(const std::string& path) { return "http://127.0.0.1:" + std::to_
 void StartServer() {
     server.set_tcp_nodelay(true);
     server.set_payload_max_length(std::size_t(1) << 30);
+    // Clients that keep their connection send everything over it.
+    server.set_keep_alive_max_count(100000);
     server.Post("/sink", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content(std::to_string(req.body.size()), "text/plain");
     });
@@ -56,9 +60,11 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
     return size * count;
 }
 
-// The reference: one POST with a fresh easy handle (so a fresh connection), shaped like ours.
-void CurlPost(const std::string& url, const std::string& contentType, const std::string& body) {
-    CURL* h = curl_easy_init();
+// The reference: one POST with a fresh easy handle (so a fresh connection), shaped like ours;
+// or with the handle given, which keeps its connection from one POST to the next.
+void CurlPost(const std::string& url, const std::string& contentType, const std::string& body, CURL* kept = nullptr) {
+    CURL* h = kept ? kept : curl_easy_init();
+    if (kept) curl_easy_reset(h);
     curl_slist* headers = curl_slist_append(nullptr, ("Content-Type: " + contentType).c_str());
     headers = curl_slist_append(headers, "Expect:");
     std::string answer;
@@ -69,10 +75,10 @@ void CurlPost(const std::string& url, const std::string& contentType, const std:
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    if (!kept) curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
     CURLcode rc = curl_easy_perform(h);
     curl_slist_free_all(headers);
-    curl_easy_cleanup(h);
+    if (!kept) curl_easy_cleanup(h);
     if (rc != CURLE_OK || answer.empty()) throw std::runtime_error("reference POST failed");
 }
 
@@ -142,6 +148,14 @@ void WebSmallPosts(benchmark::State& state) {
 void CurlSmallPosts(benchmark::State& state) {
     for (auto _ : state)
         for (int i = 0; i < SmallCount; ++i) CurlPost(Url("/sink"), "text/xml", smallBody);
+}
+
+void CurlSmallPostsKept(benchmark::State& state) {
+    for (auto _ : state) {
+        CURL* h = curl_easy_init();
+        for (int i = 0; i < SmallCount; ++i) CurlPost(Url("/sink"), "text/xml", smallBody, h);
+        curl_easy_cleanup(h);
+    }
 }
 
 std::string uploadFile;
@@ -228,6 +242,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("CurlPost/100MB", CurlPostBody, 100)->Unit(ms)->UseRealTime()->Iterations(4);
     benchmark::RegisterBenchmark("WebPost/100MB", WebPostBody, 100)->Unit(ms)->UseRealTime()->Iterations(4);
     benchmark::RegisterBenchmark("CurlSmallPosts/1000", CurlSmallPosts)->Unit(ms)->UseRealTime()->Iterations(3);
+    benchmark::RegisterBenchmark("CurlSmallPostsKept/1000", CurlSmallPostsKept)->Unit(ms)->UseRealTime()->Iterations(3);
     benchmark::RegisterBenchmark("WebSmallPosts/1000", WebSmallPosts)->Unit(ms)->UseRealTime()->Iterations(3);
     benchmark::RegisterBenchmark("CurlWholeFile/10MB", CurlWholeFile)->Unit(ms)->UseRealTime()->Iterations(20);
     benchmark::RegisterBenchmark("CurlBlocks/10MB", CurlBlocks)->Unit(ms)->UseRealTime()->Iterations(20);
@@ -239,6 +254,7 @@ int main(int argc, char** argv) {
     reporter.PrintRatio("WebPost_10MB", "WebPost/10MB", "CurlPost/10MB");
     reporter.PrintRatio("WebPost_100MB", "WebPost/100MB", "CurlPost/100MB");
     reporter.PrintRatio("SmallPosts_1000", "WebSmallPosts/1000", "CurlSmallPosts/1000");
+    reporter.PrintRatio("SmallPosts_1000_kept_connection", "WebSmallPosts/1000", "CurlSmallPostsKept/1000");
     reporter.PrintRatio("ChunkedUpload_10MB", "ChunkedUpload/10MB", "CurlWholeFile/10MB");
     reporter.PrintRatio("ChunkedUpload_vs_CurlBlocks_10MB", "ChunkedUpload/10MB", "CurlBlocks/10MB");
 

@@ -7,8 +7,11 @@
 #include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <system_error>
+
+#include <sys/mman.h>
 
 namespace dm {
 
@@ -29,13 +32,6 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) :
 
 bool HasUpper(std::string_view s) {
     return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-}
-
-bool EqualsLower(std::string_view candidate, std::string_view lowered) {
-    if (candidate.size() != lowered.size()) return false;
-    for (size_t i = 0; i < candidate.size(); ++i)
-        if (Lower(candidate[i]) != lowered[i]) return false;
-    return true;
 }
 
 // Cuts the text into the tokens of the model: non-blank text pieces and tags ("<" body ">").
@@ -115,28 +111,145 @@ void ParseAttributes(std::string_view text, std::vector<std::string>& out) {
     }
 }
 
+// The names a parse gave, lower-cased once the whole text has been read. Kept from parse to
+// parse on each thread (memory fresh from the system costs more than the list itself), unless a
+// huge text made it large.
+std::vector<std::string_view>& NameList() {
+    thread_local std::vector<std::string_view> names;
+    names.clear();
+    return names;
+}
+
+void ReleaseNameList(std::vector<std::string_view>& names) {
+    constexpr size_t kKept = 512 * 1024;
+    if (names.capacity() > kKept) std::vector<std::string_view>().swap(names);
+    else names.clear();
+}
+
 } // namespace
 
+// Large blocks of documents that are gone, kept for the next large document: memory fresh from
+// the system is faulted in page by page as it is first written, which costs a large answer more
+// than parsing it. Bounded, so that one huge answer leaves nothing behind.
+class TBlockCache {
+public:
+    static constexpr size_t kCapacity = 64 * 1024 * 1024;
+
+    static TBlockCache& Instance() {
+        static TBlockCache* cache = new TBlockCache(); // never destroyed: documents may outlive statics
+        return *cache;
+    }
+    // A kept block of at least this size and not much more; null when there is none.
+    char* Take(size_t size, size_t& got) {
+        std::lock_guard lock(mutex_);
+        size_t best = blocks_.size();
+        for (size_t i = 0; i < blocks_.size(); ++i)
+            if (blocks_[i].second >= size && blocks_[i].second <= 2 * size &&
+                (best == blocks_.size() || blocks_[i].second < blocks_[best].second))
+                best = i;
+        if (best == blocks_.size()) return nullptr;
+        char* data = blocks_[best].first;
+        got = blocks_[best].second;
+        total_ -= got;
+        blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(best));
+        return data;
+    }
+    void Give(char* data, size_t size) {
+        std::vector<std::pair<char*, size_t>> released;
+        {
+            std::lock_guard lock(mutex_);
+            if (size > kCapacity) {
+                released.emplace_back(data, size);
+            } else {
+                // The oldest go first.
+                while (total_ + size > kCapacity && !blocks_.empty()) {
+                    released.push_back(blocks_.front());
+                    total_ -= blocks_.front().second;
+                    blocks_.erase(blocks_.begin());
+                }
+                blocks_.emplace_back(data, size);
+                total_ += size;
+            }
+        }
+        for (auto& [p, n] : released) ::munmap(p, n);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<char*, size_t>> blocks_;
+    size_t total_ = 0;
+};
+
 // Elements and copied texts live in blocks owned by their document, so that a large answer
-// costs one allocation per block instead of several per element.
+// costs one allocation per block instead of several per element. Blocks grow with the document,
+// and a parse asks up front for what its text will need, so that a large answer takes one block.
 struct TKvXML::Arena {
     static constexpr size_t kBlock = 64 * 1024;
-    std::vector<std::unique_ptr<char[]>> blocks;
+    // From this size a block is a mapping of its own, which the cache above can keep.
+    static constexpr size_t kMapped = 2 * 1024 * 1024;
+    static constexpr size_t kMaxGrowth = 64 * 1024 * 1024;
+
+    struct Block {
+        char* data;
+        size_t size;
+        bool mapped;
+    };
+    std::vector<Block> blocks;
     char* next = nullptr;
     size_t left = 0;
+    size_t total = 0;
+
+    Arena() = default;
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    ~Arena() {
+        for (auto& b : blocks) {
+            if (b.mapped)
+                TBlockCache::Instance().Give(b.data, b.size);
+            else
+                delete[] b.data;
+        }
+    }
+
+    char* NewBlock(size_t size) {
+        char* data = nullptr;
+        bool mapped = false;
+        if (size >= kMapped) {
+            size = (size + kMapped - 1) / kMapped * kMapped;
+            size_t got = 0;
+            data = TBlockCache::Instance().Take(size, got);
+            if (data) {
+                size = got;
+            } else {
+                void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                data = p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+            }
+            mapped = data != nullptr;
+        }
+        if (!data) data = new char[size];
+        blocks.push_back({data, size, mapped});
+        total += size;
+        return data;
+    }
+
+    // Makes room for at least this much more without a new block.
+    void Reserve(size_t bytes) {
+        if (bytes <= left) return;
+        next = NewBlock(bytes);
+        left = blocks.back().size;
+    }
 
     void* Allocate(size_t size, size_t align) {
         size_t pad = (align - reinterpret_cast<uintptr_t>(next) % align) % align;
         if (!next || pad + size > left) {
             if (size + align > kBlock / 4) {
-                blocks.emplace_back(new char[size + align]);
-                char* p = blocks.back().get();
+                char* p = NewBlock(size + align);
                 p += (align - reinterpret_cast<uintptr_t>(p) % align) % align;
                 return p;
             }
-            blocks.emplace_back(new char[kBlock]);
-            next = blocks.back().get();
-            left = kBlock;
+            // Each new block as large as all before it: a growing document needs few of them.
+            next = NewBlock(std::clamp(total, kBlock, kMaxGrowth));
+            left = blocks.back().size;
             pad = (align - reinterpret_cast<uintptr_t>(next) % align) % align;
         }
         char* p = next + pad;
@@ -340,53 +453,52 @@ TKvXML::TParseResult TKvXML::Parse(std::string text) {
     if (declEnd == std::string_view::npos) return TParseResult::Malformed;
     rest.remove_prefix(declEnd + 1);
 
-    // Phase 1 only checks that the text cuts into tokens; the tree is built in a second pass
-    // so that no token list has to be held.
-    {
-        Tokenizer check(rest);
-        std::string_view token;
-        bool isTag = false;
-        Tokenizer::Result r;
-        while ((r = check.Next(token, isTag)) == Tokenizer::Result::Token) {
-        }
-        if (r == Tokenizer::Result::Error) {
-            Report(text);
-            return TParseResult::Malformed;
-        }
-    }
-
     size_t offset = static_cast<size_t>(rest.data() - view.data());
     size_t size = rest.size();
+    // About what the elements will take: one per 24 bytes of the densest answers. A large text
+    // then takes one block; fewer elements leave the rest untouched.
+    arena_->Reserve(size / 24 * (sizeof(TKvXMLElement) + 2 * sizeof(TKvXMLElement*)));
     inputs_.push_back(std::move(text));
-    return Build(inputs_.back().data() + offset, size) ? TParseResult::Parsed : TParseResult::Unclosed;
+    TBuildResult r = Build(inputs_.back().data() + offset, size);
+    if (r == TBuildResult::Malformed) {
+        // Nothing was changed in the text, so the message shows it as it came.
+        std::string whole = std::move(inputs_.back());
+        inputs_.pop_back();
+        Report(whole);
+        return TParseResult::Malformed;
+    }
+    return r == TBuildResult::Parsed ? TParseResult::Parsed : TParseResult::Unclosed;
 }
 
-// Names are lower-cased in place in the document's copy of the text, so that a parsed name
-// costs neither a copy nor a lookup. True when every element was closed.
-bool TKvXML::Build(char* text, size_t size) {
-    struct Frame {
-        TKvXMLElement* element;
-        std::string_view lowerName;
-    };
+// One pass over the text builds the tree. A text that turns out not to cut into tokens (a tag
+// without its ">", text after the last tag) leaves the document as it was: the elements it
+// added are taken out again and the root gets back its name, text and attributes. Names are
+// lower-cased in the document's copy of the text only once the whole text has been read.
+TKvXML::TBuildResult TKvXML::Build(char* text, size_t size) {
+    const int depthBefore = Depth;
+    const std::string_view rootName = root_->name_, rootText = root_->text_;
+    const std::uint32_t rootChildren = root_->children_.size;
+    const bool hadAttributes = root_->attributes_ != nullptr;
+    const size_t rootAttributes = hadAttributes ? root_->attributes_->size() : 0;
+
     Depth = 0;
-    std::vector<Frame> stack;
-    // One message per text: a million nested elements must not mean a million message boxes.
-    bool toldDepth = false;
+    std::vector<TKvXMLElement*> stack;
+    std::vector<std::string_view>& names = NameList();
+    bool tooDeep = false;
     auto enter = [&](TKvXMLElement* e) {
         ++Depth;
-        if (Depth > 100 && !toldDepth) {
-            toldDepth = true;
-            Report("XML parsing recursion too deep.");
-        }
-        stack.push_back({e, HasUpper(e->name_) ? Store(ToLowerAscii(e->name_)) : e->name_});
+        if (Depth > 100) tooDeep = true;
+        stack.push_back(e);
     };
     enter(root_);
 
     Tokenizer tokens(std::string_view(text, size));
     std::string_view token;
     bool isTag = false;
-    while (!stack.empty() && tokens.Next(token, isTag) == Tokenizer::Result::Token) {
-        TKvXMLElement* e = stack.back().element;
+    Tokenizer::Result next;
+    while ((next = tokens.Next(token, isTag)) == Tokenizer::Result::Token) {
+        if (stack.empty()) continue; // the document element is closed; the rest is only checked
+        TKvXMLElement* e = stack.back();
         if (!isTag) {
             e->text_ = token; // the last text wins
             continue;
@@ -394,7 +506,7 @@ bool TKvXML::Build(char* text, size_t size) {
         std::string_view body = token.substr(1, token.size() - 2);
         if (!body.empty() && body.front() == '/') {
             body.remove_prefix(1);
-            if (EqualsLower(body, stack.back().lowerName)) {
+            if (EqualsNoCase(body, e->name_)) {
                 stack.pop_back();
                 --Depth;
                 continue;
@@ -412,18 +524,39 @@ bool TKvXML::Build(char* text, size_t size) {
             e->Adopt(target);
         }
         size_t space = body.find(' ');
-        std::string_view name = TrimBlanks(body.substr(0, space));
-        char* writable = text + (name.data() - text);
-        for (size_t i = 0; i < name.size(); ++i) writable[i] = Lower(writable[i]);
-        target->name_ = name;
+        target->name_ = TrimBlanks(body.substr(0, space));
+        names.push_back(target->name_);
         if (space != std::string_view::npos && space + 1 < body.size()) {
             if (!target->attributes_) target->attributes_ = std::make_unique<std::vector<std::string>>();
             ParseAttributes(body.substr(space + 1), *target->attributes_);
         }
         if (!selfClosing) enter(target);
     }
+
+    if (next == Tokenizer::Result::Error) {
+        ReleaseNameList(names);
+        for (std::uint32_t i = root_->children_.size; i > rootChildren; --i) Destroy(root_->children_.data[i - 1]);
+        root_->children_.size = rootChildren;
+        root_->name_ = rootName;
+        root_->text_ = rootText;
+        if (!hadAttributes)
+            root_->attributes_.reset();
+        else
+            root_->attributes_->resize(rootAttributes);
+        Depth = depthBefore;
+        return TBuildResult::Malformed;
+    }
+
+    // The names this text gave, lower-cased where they lie.
+    for (std::string_view name : names) {
+        char* writable = text + (name.data() - text);
+        for (size_t i = 0; i < name.size(); ++i) writable[i] = Lower(writable[i]);
+    }
+    ReleaseNameList(names);
+    // One message per text: a million nested elements must not mean a million message boxes.
+    if (tooDeep) Report("XML parsing recursion too deep.");
     // The root's own frame stays open unless the document element was closed.
-    return stack.size() <= 1;
+    return stack.size() <= 1 ? TBuildResult::Parsed : TBuildResult::Unclosed;
 }
 
 std::string NormalizeLineEnds(std::string_view text) {

@@ -119,7 +119,8 @@ private:
     std::string_view Store(std::string_view text);
     TKvXMLElement* NewElement(TKvXMLElement* parent);
     void Destroy(TKvXMLElement* element);
-    bool Build(char* text, size_t size);
+    enum class TBuildResult { Parsed, Unclosed, Malformed };
+    TBuildResult Build(char* text, size_t size);
     void Report(const std::string& message) const;
 
     struct Arena;

@@ -56,6 +56,12 @@ TSync::TSync(TMainEngine& main, BillerRecord biller, QObject* parent)
     connect(&tmrUnableConfirm, &QTimer::timeout, this, &TSync::tmrUnableConfirmTimer);
     tmrSmartSync.setInterval(1000);
     connect(&tmrSmartSync, &QTimer::timeout, this, &TSync::tmrSmartSyncTimer);
+    // Every frame has these two running for as long as it lives, most of them once a second.
+    // Neither needs to be exact to the millisecond, and on whole seconds the timers of all
+    // frames fall due together: one wake-up a second for any number of billers instead of one
+    // per biller and timer.
+    tmrServiceUpdate.setTimerType(Qt::VeryCoarseTimer);
+    tmrSmartSync.setTimerType(Qt::VeryCoarseTimer);
     tmrServiceUpdate.start();
     tmrSmartSync.start();
     ConfirmAccount();
@@ -821,8 +827,13 @@ void TSync::tmrSmartSyncTimer() {
         Manual = true;
         StartSync(false, false, false);
     } else if (!main_.SyncInProgress() && Biller.smartsync) {
-        StatusText = Biller.smartsyncdelay > 2 ? "Smart Sync... " + std::to_string(SmartSyncCountdown) : "Smart Sync";
-        Repaint();
+        std::string status =
+            Biller.smartsyncdelay > 2 ? "Smart Sync... " + std::to_string(SmartSyncCountdown) : "Smart Sync";
+        // The strip is drawn again only when what it shows moved.
+        if (status != StatusText) {
+            StatusText = std::move(status);
+            Repaint();
+        }
     }
 }
 

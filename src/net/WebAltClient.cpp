@@ -4,6 +4,7 @@
 
 #include "core/General.h"
 #include "net/TcpCounters.h"
+#include "net/WebConnections.h"
 
 #include <httplib.h>
 #include <openssl/err.h>
@@ -23,6 +24,20 @@ namespace {
 int PortOf(const std::string& text) {
     int port = ParseInteger(text).value_or(0);
     return port > 0 && port <= 65535 ? port : 0;
+}
+
+class TAltWatch;
+
+// One client of the library and the connection it keeps between requests to its host.
+struct TAltConnection {
+    std::unique_ptr<httplib::ClientImpl> client;
+    std::atomic<TAltWatch*> watch{nullptr}; // of the request using it
+    std::atomic<int> fd{-1};                // its socket, once connected
+};
+
+std::string AltKey(const TUrlParts& parts, int port, const TWebOptions& options) {
+    return std::string("alt|") + (parts.Secure ? "https://" : "http://") + ToLowerAscii(parts.Host) + ":" +
+           std::to_string(port) + "|" + options.CaFile;
 }
 
 std::unique_ptr<httplib::ClientImpl> MakeClient(const TUrlParts& parts, int port, const TWebOptions& options) {
@@ -59,7 +74,11 @@ public:
     TAltWatch(const TAltWatch&) = delete;
     TAltWatch& operator=(const TAltWatch&) = delete;
 
-    void Socket(int fd, std::uint64_t allowance) {
+    // The connection the answer comes on; what it had received before this request is not
+    // counted.
+    void Socket(int fd, std::uint64_t received, std::uint64_t allowance) {
+        fd_ = -1;
+        baseline_ = received;
         allowance_ = allowance;
         fd_ = fd;
     }
@@ -79,7 +98,7 @@ private:
                 break;
             }
             int fd = fd_;
-            if (!headersDone_ && fd >= 0 && TcpBytesReceived(fd) > allowance_) {
+            if (!headersDone_ && fd >= 0 && TcpBytesReceived(fd) > baseline_ + allowance_) {
                 headersTooLarge_ = true;
                 stop_();
                 break;
@@ -90,7 +109,7 @@ private:
     const std::chrono::steady_clock::time_point deadline_;
     std::function<void()> stop_;
     std::atomic<int> fd_{-1};
-    std::atomic<std::uint64_t> allowance_{0};
+    std::atomic<std::uint64_t> baseline_{0}, allowance_{0};
     std::atomic<bool> headersDone_{false}, timedOut_{false}, headersTooLarge_{false};
     std::mutex mutex_;
     std::condition_variable cv_;
@@ -132,10 +151,41 @@ std::string AltFailureReason(httplib::Error error, httplib::ClientImpl* client, 
 
 } // namespace
 
+namespace {
+
+// What may arrive on the socket before the end of the headers: their limit, what the kernel's
+// receive buffer can hold beyond them, and a little for TLS records and the client's own buffers.
+std::uint64_t HeaderPhaseAllowance(int fd) {
+    int size = 0;
+    socklen_t len = sizeof size;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &len) != 0) size = 2 * HeaderPhaseReceiveBuffer;
+    return static_cast<std::uint64_t>(MaxHeaderSize) + static_cast<std::uint64_t>(size) + 65536;
+}
+
+std::shared_ptr<TAltConnection> MakeConnection(const TUrlParts& parts, int port, const TWebOptions& options) {
+    auto connection = std::make_shared<TAltConnection>();
+    connection->client = MakeClient(parts, port, options);
+    connection->client->set_tcp_nodelay(true);
+    connection->client->set_keep_alive(true);
+    TAltConnection* raw = connection.get();
+    // Runs for every new connection, also when a kept one had gone and the client made another.
+    connection->client->set_socket_options([raw](int fd) {
+        int size = HeaderPhaseReceiveBuffer;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        raw->fd = fd;
+        if (TAltWatch* watch = raw->watch) watch->Socket(fd, 0, HeaderPhaseAllowance(fd));
+    });
+    return connection;
+}
+
+} // namespace
+
 void TWebInet::AltPostAttempt() {
     TUrlParts parts = SplitUrl(Url);
     int port = PortOf(parts.Port);
-    std::unique_ptr<httplib::ClientImpl> client;
+    std::shared_ptr<TAltConnection> connection;
+    httplib::ClientImpl* client = nullptr;
+    std::string key;
     httplib::Response response;
     httplib::Error error = httplib::Error::Unknown;
     bool sent = false;
@@ -143,26 +193,21 @@ void TWebInet::AltPostAttempt() {
     unsigned long sslError = 0;
     try {
         if (!parts.Host.empty() && port != 0) {
-            client = MakeClient(parts, port, Options);
+            key = AltKey(parts, port, Options);
+            connection = std::static_pointer_cast<TAltConnection>(TKeptConnections::Instance().Take(key));
+            if (!connection) connection = MakeConnection(parts, port, Options);
+            client = connection->client.get();
             auto timeout = ReceiveTimeoutOf(Options);
             client->set_read_timeout(timeout.count() / 1000, (timeout.count() % 1000) * 1000);
             client->set_write_timeout(timeout.count() / 1000, (timeout.count() % 1000) * 1000);
-            client->set_tcp_nodelay(true);
-            client->set_keep_alive(false);
-            httplib::ClientImpl* raw = client.get();
             {
                 std::lock_guard lock(abortMutex_);
-                stopAlt_ = [raw] { raw->stop(); };
+                stopAlt_ = [client] { client->stop(); };
             }
-            TAltWatch watch(RequestDeadlineOf(Options), [raw] { raw->stop(); });
-            client->set_socket_options([&watch](int fd) {
-                int size = HeaderPhaseReceiveBuffer;
-                ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-                socklen_t len = sizeof size;
-                if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &len) != 0) size = 2 * HeaderPhaseReceiveBuffer;
-                // TLS records and the client's own read buffers add a little on top.
-                watch.Socket(fd, static_cast<std::uint64_t>(MaxHeaderSize) + static_cast<std::uint64_t>(size) + 65536);
-            });
+            TAltWatch watch(RequestDeadlineOf(Options), [client] { client->stop(); });
+            if (client->is_socket_open() && connection->fd >= 0)
+                watch.Socket(connection->fd, TcpBytesReceived(connection->fd), HeaderPhaseAllowance(connection->fd));
+            connection->watch = &watch;
             if (!Stopped()) {
                 httplib::Request request;
                 request.method = "POST";
@@ -184,6 +229,7 @@ void TWebInet::AltPostAttempt() {
                 sent = client->send(request, response, error);
                 if (!sent) sslError = ERR_peek_last_error();
             }
+            connection->watch = nullptr;
             if (watch.TimedOut()) limit_ = TLimit::Deadline;
             headersTooLarge = watch.HeadersTooLarge();
         }
@@ -196,6 +242,12 @@ void TWebInet::AltPostAttempt() {
         stopAlt_ = nullptr;
     }
     FormFields.reset();
+    // Before the last notifications: a handler that starts the next request finds it kept.
+    const void* kept = nullptr;
+    if (sent && !Stopped() && !headersTooLarge && limit_ == TLimit::None && client->is_socket_open()) {
+        kept = connection.get();
+        TKeptConnections::Instance().Keep(key, std::move(connection));
+    }
     if (Stopped()) return;
     if (headersTooLarge) limit_ = TLimit::HeadersTooLarge;
     if (sent && limit_ == TLimit::None && response.status >= 300 && response.status < 400 &&
@@ -208,7 +260,7 @@ void TWebInet::AltPostAttempt() {
         std::string reason;
         if (limit_ != TLimit::None) reason = LimitReason();
         else if (!client) reason = "not a URL that can be reached: " + TextHead(Url, 200);
-        else if (!sent) reason = AltFailureReason(error, client.get(), parts.Secure, parts, sslError);
+        else if (!sent) reason = AltFailureReason(error, client, parts.Secure, parts, sslError);
         else reason = "the server answered with status " + std::to_string(response.status);
         Fail(std::string(), 0, std::move(reason));
         return;
@@ -217,6 +269,7 @@ void TWebInet::AltPostAttempt() {
     auto length = static_cast<std::int32_t>(ResponseBody.size());
     Queue(wsDone, std::move(ResponseBody), length);
     Flush();
+    if (kept) TKeptConnections::Instance().Touch(kept);
 }
 
 } // namespace dm

@@ -1,5 +1,6 @@
 #include "net/WebDispatcher.h"
 
+#include "net/WebConnections.h"
 #include "net/WebInet.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,7 @@ TWebDispatcher::~TWebDispatcher() {
     for (auto& w : workers_)
         if (w.thread.joinable()) w.thread.join();
     workers_.clear();
+    TKeptConnections::Instance().CloseAll();
     if (instance == this) instance = nullptr;
 }
 
@@ -110,6 +112,8 @@ void TWebDispatcher::Shutdown() {
         QThread::msleep(1);
     }
     Reap();
+    // Nothing stays open behind the program's back, nor holds a server's stop waiting for it.
+    TKeptConnections::Instance().CloseAll();
 }
 
 } // namespace dm

@@ -2,6 +2,7 @@
 
 #include "core/General.h"
 
+#include "net/WebConnections.h"
 #include "net/WebDispatcher.h"
 
 #include <curl/curl.h>
@@ -12,12 +13,16 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 
 namespace dm {
 
 namespace {
 
 constexpr long ReadChunk = 10240;
+// What libcurl takes of a POST body at a time: a large body goes in a few hundred copies.
+constexpr long UploadChunk = 512 * 1024;
 
 // Numbers as the Windows Internet functions report them (ERROR_INTERNET_*): users read them out
 // to support from "Error #N" messages, so they keep their meaning across platforms.
@@ -56,14 +61,102 @@ std::string FileError(const char* what, const std::string& path, int err) {
     return std::string(what) + " \"" + path + "\". " + std::strerror(err);
 }
 
-struct TCurl {
+size_t ReadCallback(char* buffer, size_t size, size_t count, void* user) {
+    return static_cast<TWebInet*>(user)->OnUpload(buffer, size * count);
+}
+
+int SeekCallback(void* user, curl_off_t offset, int origin) {
+    return static_cast<TWebInet*>(user)->OnRewind(static_cast<std::int64_t>(offset), origin) ? CURL_SEEKFUNC_OK
+                                                                                             : CURL_SEEKFUNC_FAIL;
+}
+
+// Host names and TLS sessions, shared by every request thread of the process. Connections are
+// not in it: libcurl does not support one connection cache used by concurrent threads, so each
+// kept connection stays with the multi handle that made it (TCurlLine).
+class TCurlShare {
+public:
+    static CURLSH* Get() {
+        // Never destroyed: kept connections hold it until the very end.
+        static TCurlShare* share = new TCurlShare();
+        return share->share_;
+    }
+
+private:
+    TCurlShare() : share_(curl_share_init()) {
+        if (!share_) return;
+        curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, Lock);
+        curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, Unlock);
+        curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<TCurlShare*>(user)->locks_[Index(data)].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) { static_cast<TCurlShare*>(user)->locks_[Index(data)].unlock(); }
+    static size_t Index(curl_lock_data data) {
+        auto i = static_cast<size_t>(data);
+        return i < CURL_LOCK_DATA_LAST ? i : 0;
+    }
+
+    CURLSH* share_;
+    std::mutex locks_[CURL_LOCK_DATA_LAST];
+};
+
+// One easy handle in a multi handle of its own (so that Abort can wake the wait at once), and
+// with them the one connection the multi handle keeps after a transfer.
+struct TCurlLine {
+    CURLM* multi = curl_multi_init();
     CURL* handle = curl_easy_init();
+    TCurlLine() {
+        if (multi) curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L);
+    }
+    ~TCurlLine() {
+        if (multi) curl_multi_cleanup(multi); // closes the kept connection
+        if (handle) curl_easy_cleanup(handle);
+    }
+    TCurlLine(const TCurlLine&) = delete;
+    TCurlLine& operator=(const TCurlLine&) = delete;
+};
+
+// Where a line's kept connection leads; a line is taken again only for the same place and the
+// same transport settings.
+std::string LineKey(const std::string& url, const TWebOptions& options, bool direct) {
+    TUrlParts parts = SplitUrl(url);
+    return std::string(parts.Secure ? "https://" : "http://") + ToLowerAscii(parts.Host) + ":" + parts.Port +
+           (direct ? "|direct|" : "|proxy|") + options.CaFile;
+}
+
+// A request's use of a line: taken from the kept ones or new, given back when its transfer
+// ended cleanly.
+struct TCurl {
+    std::string key;
+    std::shared_ptr<TCurlLine> line;
+    CURL* handle = nullptr;
     curl_slist* headers = nullptr;
     char error[CURL_ERROR_SIZE] = {};
-    ~TCurl() {
-        if (handle) curl_easy_cleanup(handle);
-        curl_slist_free_all(headers);
+    const void* kept = nullptr; // the line given back, for Touch
+
+    explicit TCurl(std::string lineKey) : key(std::move(lineKey)) {
+        line = std::static_pointer_cast<TCurlLine>(TKeptConnections::Instance().Take(key));
+        if (!line) line = std::make_shared<TCurlLine>();
+        if (!line->multi || !line->handle) return;
+        handle = line->handle;
+        curl_easy_reset(handle);
+        if (CURLSH* share = TCurlShare::Get()) curl_easy_setopt(handle, CURLOPT_SHARE, share);
     }
+    // The transfer is over and the connection fit for another request: later requests may take it.
+    void GiveBack() {
+        if (!handle) return;
+        kept = line.get();
+        // Nothing of this request may be reached from the handle once it is kept.
+        curl_easy_reset(handle);
+        handle = nullptr;
+        TKeptConnections::Instance().Keep(key, std::move(line));
+    }
+    ~TCurl() { curl_slist_free_all(headers); }
+    TCurl(const TCurl&) = delete;
+    TCurl& operator=(const TCurl&) = delete;
 };
 
 // What every request of the normal stack shares.
@@ -98,8 +191,6 @@ void Configure(TCurl& c, TWebInet* inet, const std::string& url, const char* age
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, ProgressCallback);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, inet);
-    // A fresh connection per request (the easy handle's own cache dies with it): a pooled
-    // connection saved nothing against loopback servers and kept their stop waiting for it.
     // libcurl's own additions go: the agent sends no header of its own but the content type.
     // Without "Expect:" a large POST waits a second for a "100 Continue" many servers never send.
     c.headers = curl_slist_append(c.headers, "Expect:");
@@ -145,6 +236,7 @@ std::int32_t WebErrorNumber(int curlCode) {
     case CURLE_WEIRD_SERVER_REPLY: return ErrInvalidServerResponse;
     case CURLE_PARTIAL_FILE: return ErrConnectionAborted;
     case CURLE_SEND_ERROR:
+    case CURLE_SEND_FAIL_REWIND:
     case CURLE_RECV_ERROR: return ErrConnectionReset;
     case CURLE_TOO_MANY_REDIRECTS: return ErrRedirectFailed;
     default: return ErrInternal;
@@ -177,6 +269,20 @@ bool TWebInet::OnProgress(std::int64_t received, std::int64_t sent) {
         return false;
     }
     return !Stopped();
+}
+
+std::size_t TWebInet::OnUpload(char* buffer, std::size_t size) {
+    if (Stopped()) return CURL_READFUNC_ABORT;
+    std::size_t n = std::min(size, Body.size() - uploaded_);
+    std::memcpy(buffer, Body.data() + uploaded_, n);
+    uploaded_ += n;
+    return n;
+}
+
+bool TWebInet::OnRewind(std::int64_t offset, int origin) {
+    if (uploaded_ == 0 && offset == 0 && origin == SEEK_SET) return true;
+    resendRefused_ = true;
+    return false;
 }
 
 void TWebInet::Abort() {
@@ -329,6 +435,9 @@ std::string TWebInet::CurlFailureReason(int curlCode) const {
     if (limit_ != TLimit::None) return LimitReason();
     const auto code = static_cast<CURLcode>(curlCode);
     std::string detail = curlError_ && *curlError_ ? std::string(curlError_) : std::string(curl_easy_strerror(code));
+    if (resendRefused_)
+        return "connection closed by the server after the request had gone out; not sent again, since the "
+               "server may have acted on it";
     if (timedOut_)
         return "timed out: nothing received or sent for " + std::to_string(ReceiveTimeoutOf(Options).count() / 1000) + " s";
     switch (code) {
@@ -403,12 +512,9 @@ bool TWebInet::OnBody(const char* data, std::size_t size) {
     return !Stopped();
 }
 
-int TWebInet::Perform(void* curl) {
-    // The easy handle runs inside a multi handle of its own only so that Abort can wake the
-    // wait at once; an exit would otherwise wait for the next progress call, up to a second.
-    CURLM* multi = curl_multi_init();
-    if (!multi) return CURLE_OUT_OF_MEMORY;
-    curl_multi_add_handle(multi, curl);
+int TWebInet::Perform(void* multiHandle, void* curl) {
+    auto* multi = static_cast<CURLM*>(multiHandle);
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_FAILED_INIT;
     curl_ = curl;
     const auto started = std::chrono::steady_clock::now();
     {
@@ -436,7 +542,6 @@ int TWebInet::Perform(void* curl) {
         multi_ = nullptr;
     }
     curl_multi_remove_handle(multi, curl);
-    curl_multi_cleanup(multi);
     curl_ = nullptr;
     // libcurl's time-out is the whole-request deadline, unless it came sooner (connecting).
     if (code == CURLE_OPERATION_TIMEDOUT && !timedOut_ && limit_ == TLimit::None &&
@@ -446,7 +551,7 @@ int TWebInet::Perform(void* curl) {
 }
 
 void TWebInet::GetAttempt() {
-    TCurl c;
+    TCurl c(LineKey(Url, Options, false));
     if (!c.handle) {
         Fail("GET: Unable to create WININET session.", 0);
         return;
@@ -455,10 +560,12 @@ void TWebInet::GetAttempt() {
     Configure(c, this, Url, GetAgent, Options);
     curlError_ = c.error;
     curl_easy_setopt(c.handle, CURLOPT_HTTPHEADER, c.headers);
-    auto code = static_cast<CURLcode>(Perform(c.handle));
+    auto code = static_cast<CURLcode>(Perform(c.line->multi, c.handle));
     // An empty body never reached the write callback: the headers (and the file) come now.
     if (code == CURLE_OK) QueueHeaders();
     if (Stopped()) return;
+    // Before the last notifications: a handler that starts the next request finds it kept.
+    if (code == CURLE_OK && limit_ == TLimit::None) c.GiveBack();
     if (!fileError_.empty()) {
         Fail(fileError_, fileErrno_);
         return;
@@ -482,6 +589,7 @@ void TWebInet::GetAttempt() {
     }
     Queue(wsDone, OutputFile.empty() ? std::move(ResponseBody) : OutputFile, static_cast<std::int32_t>(total_));
     Flush();
+    if (c.kept) TKeptConnections::Instance().Touch(c.kept);
 }
 
 void TWebInet::PostAttempt() {
@@ -491,7 +599,7 @@ void TWebInet::PostAttempt() {
         Fail("POST: Unable to connect to server.", ErrInvalidUrl);
         return;
     }
-    TCurl c;
+    TCurl c(LineKey(Url, Options, !Options.UseDefaultProxy));
     if (!c.handle) {
         Fail("POST: Unable to create WININET session.", 0);
         return;
@@ -504,10 +612,18 @@ void TWebInet::PostAttempt() {
     c.headers = curl_slist_append(c.headers, ("Content-Type: " + ContentType).c_str());
     curl_easy_setopt(c.handle, CURLOPT_HTTPHEADER, c.headers);
     curl_easy_setopt(c.handle, CURLOPT_POST, 1L);
-    curl_easy_setopt(c.handle, CURLOPT_POSTFIELDS, Body.data());
+    // The body is read through a callback, not handed over whole, only so that libcurl has to
+    // ask before it sends it a second time (below, OnRewind).
+    curl_easy_setopt(c.handle, CURLOPT_READFUNCTION, ReadCallback);
+    curl_easy_setopt(c.handle, CURLOPT_READDATA, this);
+    curl_easy_setopt(c.handle, CURLOPT_SEEKFUNCTION, SeekCallback);
+    curl_easy_setopt(c.handle, CURLOPT_SEEKDATA, this);
+    // A large buffer only for a large body: each transfer allocates it afresh.
+    if (Body.size() > 65536) curl_easy_setopt(c.handle, CURLOPT_UPLOAD_BUFFERSIZE, UploadChunk);
     curl_easy_setopt(c.handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Body.size()));
-    auto code = static_cast<CURLcode>(Perform(c.handle));
+    auto code = static_cast<CURLcode>(Perform(c.line->multi, c.handle));
     if (Stopped()) return;
+    if (code == CURLE_OK && limit_ == TLimit::None) c.GiveBack();
     if (code == CURLE_URL_MALFORMAT) {
         Fail("POST: Unable to formulate URL.", ErrInvalidUrl, CurlFailureReason(code));
         return;
@@ -521,6 +637,7 @@ void TWebInet::PostAttempt() {
     Queue(wsProgress, std::string(), static_cast<std::int32_t>(total_));
     Queue(wsDone, std::move(ResponseBody), static_cast<std::int32_t>(total_));
     Flush();
+    if (c.kept) TKeptConnections::Instance().Touch(c.kept);
 }
 
 } // namespace dm

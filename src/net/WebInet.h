@@ -46,12 +46,18 @@ public:
     bool AppendBody(const char* data, std::size_t size);
     // False when the transfer must end: stopped, or silent for longer than the receive time-out.
     bool OnProgress(std::int64_t received, std::int64_t sent);
+    // The next piece of the POST body; 0 at its end.
+    std::size_t OnUpload(char* buffer, std::size_t size);
+    // libcurl wants to send the body again, on a fresh connection after a kept one failed. Only
+    // while none of it has gone: the server may have acted on what it got.
+    bool OnRewind(std::int64_t offset, int origin);
 
 private:
     void GetAttempt();
     void PostAttempt();
     void AltPostAttempt();
-    int Perform(void* curl);
+    // Runs the easy handle inside the multi handle of its line.
+    int Perform(void* multi, void* curl);
     // Notifications wait in order until Flush runs them on the main thread while this thread
     // waits. Flush is false when nothing more may be delivered.
     void Queue(WebStatus status, std::string text, std::int32_t value);
@@ -95,6 +101,8 @@ private:
     enum class TLimit { None, AnswerTooLarge, HeadersTooLarge, RedirectRefused, Deadline };
     TLimit limit_ = TLimit::None;
     std::int64_t headerBytes_ = 0;
+    std::size_t uploaded_ = 0;    // of Body, handed to libcurl
+    bool resendRefused_ = false;
     std::string location_;      // of the response whose headers are being read
     std::string limitDetail_;   // the refused redirect's reason
     void* curl_ = nullptr;      // the easy handle while it runs, for the redirect check

@@ -220,6 +220,36 @@ TEST(KvXml, ParsingTwiceIntoOneDocumentKeepsTheFirstTree) {
     EXPECT_EQ(doc.Root()->PathText("b39"), "2");
 }
 
+// A text that turns out malformed only at its end adds nothing, whatever came before the fault:
+// the document is as it was, and the message shows the text exactly as it came.
+TEST(KvXml, MalformedTextLeavesTheDocumentAsItWas) {
+    std::string deep;
+    for (int i = 0; i < 150; ++i) deep += "<E>";
+    const std::string cases[] = {
+        Decl("<Mvt Z=\"2\"><New><Inner K='v'>T</Inner></New></Mvt> trailing"),
+        Decl("<Other><X>1</X><Y"),
+        Decl("<Mvt><A B=\"x>y</A></Mvt>"), // the quote is never closed
+        Decl(deep + " tail"),
+    };
+    for (const auto& text : cases) {
+        Messages messages;
+        TKvXML doc;
+        doc.Parse(Decl("<mvt q=\"1\"><a>1</a></mvt>"));
+        const std::string before = doc.Root()->ToXml();
+        const std::vector<std::string> attributes = doc.Root()->Attributes();
+        EXPECT_EQ(doc.Parse(text), TKvXML::TParseResult::Malformed) << text;
+        EXPECT_EQ(doc.Root()->ToXml(), before) << text;
+        EXPECT_EQ(doc.Root()->Attributes(), attributes) << text;
+        EXPECT_EQ(doc.Root()->Name(), "mvt");
+        ASSERT_EQ(messages.shown.size(), 1u) << text;
+        EXPECT_EQ(messages.shown[0], text);
+        // Still a working document.
+        doc.Parse(Decl("<mvt><b>2</b></mvt>"));
+        EXPECT_EQ(doc.Root()->PathText("b"), "2");
+        EXPECT_EQ(doc.Root()->PathText("a"), "1");
+    }
+}
+
 TEST(KvXml, SiblingsChildrenAndRemoval) {
     TKvXML doc;
     doc.Parse(Decl("<list><i>1</i><i>2</i><other>3</other></list>"));

@@ -9,6 +9,7 @@
 
 #include "EventLoop.h"
 #include "ScriptedPrompts.h"
+#include "TestCerts.h"
 #include "TestService.h"
 #include "TestSupport.h"
 
@@ -39,8 +40,10 @@ struct SessionFixture {
     std::unique_ptr<TMainEngine> engine;
     int finished = 0;
 
+    // tls: the service speaks HTTPS with a certificate of the test authority, which the
+    // transport is told to trust.
     explicit SessionFixture(json faults = json::array(), json accounts = json::array({Account()}),
-                            json extra = json::object()) {
+                            json extra = json::object(), const TTestCerts* tls = nullptr) {
         fs::create_directories(dir.Path() / "qb");
         fs::create_directories(dir.Path() / "store");
         setenv("INVARA_QB_HOME", (dir.Path() / "qb").c_str(), 1);
@@ -48,9 +51,16 @@ struct SessionFixture {
         json scenario = {{"accounts", accounts}, {"faults", faults}};
         scenario.update(extra);
         service = std::make_unique<TTestService>(ScenarioFromJson(scenario));
+        if (tls) {
+            service->UseTls(tls->CertFile, tls->KeyFile);
+            savedWebOptions = WebOptions();
+            TWebOptions trusting = WebOptions();
+            trusting.CaFile = tls->CaFile;
+            SetWebOptions(trusting);
+        }
         int port = service->Start("127.0.0.1", 0);
         EXPECT_GT(port, 0);
-        app.BaseUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
+        app.BaseUrl = std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + "/";
         ComposeUrls(app);
         app.StorageFolder = dir.Folder() + "store/";
         app.VersionText = "1.0.0";
@@ -61,7 +71,9 @@ struct SessionFixture {
     ~SessionFixture() {
         engine.reset();
         service->Stop();
+        if (savedWebOptions) SetWebOptions(*savedWebOptions);
     }
+    std::optional<TWebOptions> savedWebOptions;
 
     // Drives the stand-in's command line, as a user at QuickBooks would.
     void Qb(const QStringList& args) {
@@ -91,7 +103,13 @@ struct SessionFixture {
     }
 
     json Requests() {
-        httplib::Client client("127.0.0.1", service->Port());
+        if (!savedWebOptions) {
+            httplib::Client client("127.0.0.1", service->Port());
+            auto r = client.Get("/_test/requests");
+            return r ? json::parse(r->body) : json::array();
+        }
+        httplib::SSLClient client("127.0.0.1", service->Port());
+        client.set_ca_cert_path(WebOptions().CaFile.c_str());
         auto r = client.Get("/_test/requests");
         return r ? json::parse(r->body) : json::array();
     }

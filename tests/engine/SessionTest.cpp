@@ -48,6 +48,24 @@ TEST(Session, FullSessionPassesRequestsUntilComplete) {
     EXPECT_NE(log.find("Server authentication successful."), std::string::npos);
 }
 
+// Over HTTPS, with a certificate the transport trusts through its authority file, on both
+// stacks: the whole session, its requests on connections kept between them.
+TEST(Session, FullSessionOverHttps) {
+    for (bool alternate : {false, true}) {
+        SessionFixture f(json::array(), json::array({Account()}), json::object(), &dmtest::TTestCerts::Get());
+        f.engine->Options.AlternateConnection = alternate;
+        f.engine->ApplyWebOptions();
+        TSync* frame = f.Biller();
+        ASSERT_TRUE(f.Sync(frame)) << alternate;
+        EXPECT_FALSE(frame->HadErrors) << frame->ErrorText;
+        EXPECT_TRUE(frame->CloseReceived) << alternate;
+        std::vector<std::string> ops = f.Operations();
+        ASSERT_GE(ops.size(), 4u) << alternate;
+        EXPECT_EQ(ops.front(), "authenticate");
+        EXPECT_EQ(ops.back(), "closeConnection");
+    }
+}
+
 TEST(Session, RedirectMovesEveryBillerToTheNewEndpoint) {
     SessionFixture f(json::array({{{"operation", "authenticate"}, {"redirect", "eu2/"}}}));
     TSync* frame = f.Biller();

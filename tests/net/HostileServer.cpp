@@ -23,6 +23,19 @@ std::string THostileConnection::ReadHead() {
     return {};
 }
 
+std::string THostileConnection::Read(size_t n) {
+    std::string bytes(n, '\0');
+    size_t got = 0;
+    while (!stopping_ && got < n) {
+        int r = ssl_ ? SSL_read(ssl_, bytes.data() + got, static_cast<int>(n - got))
+                     : static_cast<int>(::recv(fd_, bytes.data() + got, n - got, 0));
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
 bool THostileConnection::Write(std::string_view bytes) {
     while (!bytes.empty()) {
         if (stopping_) return false;

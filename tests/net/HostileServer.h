@@ -20,6 +20,8 @@ public:
     THostileConnection(int fd, SSL* ssl, const std::atomic<bool>& stopping) : fd_(fd), ssl_(ssl), stopping_(stopping) {}
     // The request line and headers, up to the blank line; empty when the client went first.
     std::string ReadHead();
+    // Exactly n bytes (a body whose length the head gave); fewer when the client went first.
+    std::string Read(size_t n);
     // False once the client has gone (or the server is stopping).
     bool Write(std::string_view bytes);
     // The connection ends with a reset instead of a close once the script returns.

@@ -5,6 +5,8 @@
 
 #include "net/Web.h"
 
+#include "TestCerts.h"
+
 #include <httplib.h>
 
 #include <QObject>
@@ -50,13 +52,6 @@ private:
     std::condition_variable cv_;
     bool open_ = false;
     int waiting_ = 0;
-};
-
-// A certificate authority, a server certificate it signed for 127.0.0.1, and a self-signed
-// certificate nobody trusts; made once per test program with the openssl command.
-struct TTestCerts {
-    std::string CaFile, CertFile, KeyFile, UntrustedCertFile, UntrustedKeyFile;
-    static const TTestCerts& Get();
 };
 
 // A port on 127.0.0.1 where nothing listens.

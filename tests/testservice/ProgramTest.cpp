@@ -1,5 +1,6 @@
 // The real program as a child process: the way the agent's end-to-end tests and the demo run it.
 
+#include "TestCerts.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,27 @@ TEST(Program, ServesTheScenarioOnTheAnnouncedPortAndStopsOnTerm) {
     EXPECT_EQ(Finish(c, SIGTERM), 0);
 }
 
+TEST(Program, ServesHttpsWithTheGivenCertificate) {
+    const auto& certs = dmtest::TTestCerts::Get();
+    Child c;
+    Launch(c, {"--port", "0", "--tls-cert", certs.CertFile, "--tls-key", certs.KeyFile});
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof line, c.out), nullptr);
+    int port = 0;
+    ASSERT_EQ(std::sscanf(line, "invara-testservice listening on https://localhost:%d/", &port), 1) << line;
+    httplib::SSLClient trusting("127.0.0.1", port);
+    trusting.set_ca_cert_path(certs.CaFile.c_str());
+    trusting.enable_server_certificate_verification(true);
+    auto r = trusting.Post("/business/dm_confirm_account.php", "startup=1&un=demo&pw=demo&hosted=",
+                           "application/x-www-form-urlencoded");
+    ASSERT_TRUE(r) << httplib::to_string(r.error());
+    EXPECT_NE(r->body.find("<name>Demo Co</name>"), std::string::npos);
+    // Plain HTTP gets no answer there.
+    httplib::Client plain("127.0.0.1", port);
+    EXPECT_FALSE(plain.Get("/"));
+    EXPECT_EQ(Finish(c, SIGTERM), 0);
+}
+
 TEST(Program, RefusesBadArgumentsAndScenarios) {
     dmtest::TempDir dir;
     dmtest::WriteFileBytes(dir.Path() / "bad.json", R"({"accounts": [{"user": "x", "state": "sleepy"}]})");
@@ -78,6 +100,9 @@ TEST(Program, RefusesBadArgumentsAndScenarios) {
     } cases[] = {
         {{"--port", "abc"}, 2},
         {{"--frobnicate"}, 2},
+        {{"--port", "0", "--tls-cert", "cert.pem"}, 2}, // a certificate without its key
+        {{"--port", "0", "--tls-cert", (dir.Path() / "missing.pem").string(), "--tls-key",
+          (dir.Path() / "missing.key").string()}, 1},
         {{"--port", "0", "--scenario", (dir.Path() / "bad.json").string()}, 1},
         {{"--port", "0", "--scenario", (dir.Path() / "missing.json").string()}, 1},
     };

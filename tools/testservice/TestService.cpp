@@ -15,7 +15,7 @@ namespace dm {
 using nlohmann::json;
 
 struct TTestService::TServer {
-    httplib::Server http;
+    std::unique_ptr<httplib::Server> server;
 };
 
 namespace {
@@ -82,9 +82,24 @@ TTestService::TTestService(TScenario scenario) : original_(scenario), scenario_(
 
 TTestService::~TTestService() { Stop(); }
 
+void TTestService::UseTls(const std::string& certFile, const std::string& keyFile) {
+    certFile_ = certFile;
+    keyFile_ = keyFile;
+}
+
 int TTestService::Start(const std::string& host, int port) {
     server_ = std::make_unique<TServer>();
-    auto& http = server_->http;
+    if (certFile_.empty()) {
+        server_->server = std::make_unique<httplib::Server>();
+    } else {
+        server_->server = std::make_unique<httplib::SSLServer>(certFile_.c_str(), keyFile_.c_str());
+        if (!server_->server->is_valid()) return -1;
+    }
+    auto& http = *server_->server;
+    // A client that keeps its connection sends a whole session over it. A kept connection holds
+    // one of the server's threads while it waits, so there are enough for many billers at once.
+    http.set_keep_alive_max_count(1000);
+    http.new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Small answers go out at once instead of waiting for the peer's delayed acknowledgement.
     http.set_tcp_nodelay(true);
     http.set_read_timeout(30);
@@ -150,13 +165,13 @@ int TTestService::Start(const std::string& host, int port) {
     int bound = port == 0 ? http.bind_to_any_port(host) : (http.bind_to_port(host, port) ? port : -1);
     if (bound < 0) return -1;
     port_ = bound;
-    thread_ = std::thread([this] { server_->http.listen_after_bind(); });
-    while (!server_->http.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    thread_ = std::thread([this] { server_->server->listen_after_bind(); });
+    while (!server_->server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return port_;
 }
 
 void TTestService::Stop() {
-    if (server_) server_->http.stop();
+    if (server_) server_->server->stop();
     if (thread_.joinable()) thread_.join();
 }
 

@@ -116,7 +116,10 @@ public:
     TTestService(const TTestService&) = delete;
     TTestService& operator=(const TTestService&) = delete;
 
-    // Binds (port 0: any free port) and serves on a thread of its own; the bound port, or -1.
+    // Serve HTTPS with this certificate (chain) and key, both PEM files; before Start.
+    void UseTls(const std::string& certFile, const std::string& keyFile);
+    // Binds (port 0: any free port) and serves on a thread of its own; the bound port, or -1
+    // (also when the certificate or key cannot be loaded).
     int Start(const std::string& host, int port);
     void Stop();
     int Port() const { return port_; }
@@ -202,6 +205,7 @@ private:
     std::unique_ptr<TServer> server_;
     std::thread thread_;
     int port_ = -1;
+    std::string certFile_, keyFile_;
 };
 
 // The SOAP answer frame around the content of soap:Body.

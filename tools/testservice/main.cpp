@@ -1,4 +1,4 @@
-// invara-testservice [--port N] [--host ADDRESS] [--scenario FILE]
+// invara-testservice [--port N] [--host ADDRESS] [--scenario FILE] [--tls-cert FILE --tls-key FILE]
 // The local Invara service of the "-localtest" environment (http://localhost:8080/).
 
 #include "TestService.h"
@@ -15,8 +15,10 @@
 
 namespace {
 
-const char* const UsageText = "usage: invara-testservice [--port N] [--host ADDRESS] [--scenario FILE]\n"
-                              "  --port 0 picks a free port; the port in use is printed on standard output.\n";
+const char* const UsageText =
+    "usage: invara-testservice [--port N] [--host ADDRESS] [--scenario FILE] [--tls-cert FILE --tls-key FILE]\n"
+    "  --port 0 picks a free port; the port in use is printed on standard output.\n"
+    "  --tls-cert and --tls-key (PEM files, both or neither) serve HTTPS instead of HTTP.\n";
 
 int Usage() {
     std::fputs(UsageText, stderr);
@@ -36,14 +38,15 @@ int main(int argc, char** argv) {
 
     int port = 8080;
     std::string host = "127.0.0.1";
-    std::string scenarioFile;
+    std::string scenarioFile, certFile, keyFile;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help") {
             std::fputs(UsageText, stdout);
             return 0;
         }
-        if ((arg == "--port" || arg == "--scenario" || arg == "--host") && i + 1 < argc) {
+        if ((arg == "--port" || arg == "--scenario" || arg == "--host" || arg == "--tls-cert" || arg == "--tls-key") &&
+            i + 1 < argc) {
             std::string value = argv[++i];
             if (arg == "--port") {
                 char* end = nullptr;
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
                 port = static_cast<int>(p);
             } else if (arg == "--host") {
                 host = value;
+            } else if (arg == "--tls-cert") {
+                certFile = value;
+            } else if (arg == "--tls-key") {
+                keyFile = value;
             } else {
                 scenarioFile = value;
             }
@@ -59,6 +66,8 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
+
+    if (certFile.empty() != keyFile.empty()) return Usage();
 
     dm::TScenario scenario;
     try {
@@ -78,12 +87,17 @@ int main(int argc, char** argv) {
     }
 
     dm::TTestService service(std::move(scenario));
+    if (!certFile.empty()) service.UseTls(certFile, keyFile);
     int bound = service.Start(host, port);
     if (bound < 0) {
-        std::fprintf(stderr, "invara-testservice: cannot listen on %s:%d\n", host.c_str(), port);
+        if (!certFile.empty())
+            std::fprintf(stderr, "invara-testservice: cannot listen on %s:%d with certificate %s and key %s\n",
+                         host.c_str(), port, certFile.c_str(), keyFile.c_str());
+        else
+            std::fprintf(stderr, "invara-testservice: cannot listen on %s:%d\n", host.c_str(), port);
         return 1;
     }
-    std::printf("invara-testservice listening on http://localhost:%d/\n", bound);
+    std::printf("invara-testservice listening on %s://localhost:%d/\n", certFile.empty() ? "http" : "https", bound);
     std::fflush(stdout);
     int signal = 0;
     sigwait(&stopSignals, &signal);
