@@ -810,6 +810,9 @@ void TSync::NotificationsResponse(std::int32_t, WebStatus status, const std::str
 // --- Smart sync ----------------------------------------------------------------------------
 
 void TSync::tmrSmartSyncTimer() {
+    // A biller without QuickBooks imports files: there is no company file to ask, and the
+    // check would open QuickBooks for nothing every second.
+    if (Biller.type == "ezi") return;
     bool due = false;
     // The countdown waits while the frame cannot start a session.
     if (!main_.SyncInProgress() && Biller.smartsync && !Blocked && !Confirming && Phase == phIdle) {

@@ -483,3 +483,20 @@ TEST(Import, RemovingTheBillerMidImportEndsTheRunAndItsRequests) {
     // The service holds the file in its import: the mode's delete was done.
     EXPECT_FALSE(fs::exists(run.in / "a.csv"));
 }
+
+TEST(Import, SmartSyncNeverAsksQuickBooksForABillerWithoutIt) {
+    // A settings file without smart sync values turns it on with no delay; for an ezi biller
+    // no answer of the service ever configures it, so the check must not run at all.
+    ImportRun run;
+    run.Biller();
+    run.frame->Biller.smartsync = true;
+    run.frame->Biller.smartsyncdelay = 0;
+    bool checked = false;
+    QObject::connect(run.frame, &TSync::changed, [&] {
+        if (run.frame->StatusText.rfind("Smart Sync", 0) == 0) checked = true;
+    });
+    dmtest::WaitUntil([] { return false; }, std::chrono::milliseconds(2500));
+    EXPECT_FALSE(checked);
+    EXPECT_FALSE(run.f.engine->SyncInProgress());
+    EXPECT_TRUE(run.Operations().empty());
+}
